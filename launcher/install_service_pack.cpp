@@ -1,0 +1,106 @@
+#include "installer/installer.h"
+#include "launcher/launcher.h"
+#include "launcher/program_state.h"
+#include "messages/messages.h"
+#include "patch/patch.h"
+#include "products/products.h"
+
+#include <vector>
+
+namespace {
+
+enum class Outcome { NextProduct, EndPass };
+
+// "PATCH=\"<path>\" REBOOTPROMPT=S", sized to fit whatever the path's length.
+std::wstring FormatPatchCommandLine(const std::wstring& patchFile) {
+    return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S";
+}
+
+bool IsSuccessfulResult(UINT result) {
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
+           result == ERROR_SUCCESS_REBOOT_REQUIRED;
+}
+
+void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
+    record.commandLine = FormatPatchCommandLine(patchFile);
+    const INSTALLUILEVEL previousLevel =
+        installer::MsiSetInternalUI(installer::UiLevelBasicHideCancel, nullptr);
+    const UINT result =
+        installer::MsiConfigureProductExW(record.productCode.c_str(), installer::LevelDefault,
+                                          installer::StateDefault, record.commandLine.c_str());
+    installer::MsiSetInternalUI(previousLevel, nullptr);
+    if (IsSuccessfulResult(result)) {
+        ReportMessage(messages::PatchApplied);
+    } else {
+        SetLastError(result);
+        ReportMessage(messages::InstallFailed);
+    }
+}
+
+// Decides for one product and acts; counts it when already up to date.
+Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
+                       std::size_t& upToDateCount) {
+    CurrentProductName = record.productName;
+    // A locale the platform refuses leaves the previous one in force.
+    SetThreadLocale(static_cast<LCID>(ReadLeadingInteger(record.language)));
+
+    std::wstring remaining = record.targetVersions;
+    const VersionNumber installed = ParseVersion(record.installedVersion);
+    const VersionNumber upgrade = ParseVersion(record.upgradeVersion);
+    if (VersionsEqual(installed, upgrade)) {
+        ++upToDateCount;
+        return Outcome::NextProduct;
+    }
+    for (std::wstring::size_type comma = remaining.find(L','); comma != std::wstring::npos;
+         comma = remaining.find(L',')) {
+        const VersionNumber entry = ParseVersion(remaining.substr(0, comma));
+        if (VersionsEqual(installed, entry)) {
+            ApplyPatch(record, patchFile);
+            return Outcome::NextProduct;
+        }
+        if (VersionsEqual(entry, upgrade)) {
+            ReportMessage(messages::AlreadyUpToDate);
+            return Outcome::EndPass;
+        }
+        remaining.erase(0, comma + 1);
+    }
+    ReportMessage(messages::VersionNotTargeted);
+    return Outcome::NextProduct;
+}
+
+} // namespace
+
+void InstallServicePack() {
+    std::wstring patchFile;
+    if (!ExtractPatchPayload(patchFile)) {
+        ReportMessage(messages::InstallFailed);
+        return;
+    }
+    ProductRecord templateRecord;
+    if (!ReadPatchVersions(patchFile, templateRecord.upgradeVersion,
+                           templateRecord.targetVersions)) {
+        ReportMessage(messages::InstallFailed);
+        return;
+    }
+    std::wstring productList;
+    if (!ReadPatchProducts(patchFile, productList)) {
+        ReportMessage(messages::InstallFailed);
+        return;
+    }
+    BuildInventory(templateRecord, productList);
+    if (ProductInventory.empty()) {
+        ReportMessage(messages::NoProductFound);
+        return;
+    }
+
+    std::size_t upToDateCount = 0;
+    for (std::size_t index = 0; index < ProductInventory.size(); ++index) {
+        if (ProcessProduct(ProductInventory[index], patchFile, upToDateCount) == Outcome::EndPass)
+            return;
+    }
+    if (upToDateCount == ProductInventory.size()) {
+        SetThreadLocale(LOCALE_USER_DEFAULT);
+        ReportMessage(messages::AlreadyUpToDate);
+    }
+    DeleteFileW(patchFile.c_str());
+}

@@ -1,0 +1,5 @@
+#include "launcher/program_state.h"
+
+HINSTANCE ModuleInstance = nullptr;
+bool QuietMode = false;
+std::wstring CurrentProductName;

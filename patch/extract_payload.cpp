@@ -1,0 +1,140 @@
+#include "launcher/program_state.h"
+#include "patch/file_holder.h"
+#include "patch/patch.h"
+
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// Process-wide; the first name tried is therefore "MSP2".
+std::uint32_t TemporaryNameCounter = 1;
+
+constexpr std::uint32_t MaximumNameTries = 2147483647u;
+
+bool EntryExists(const std::wstring& path) {
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A candidate counts as free only when the platform says plainly that nothing
+// is there; refused access means "taken".
+bool NameIsFree(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
+        return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+bool ReadEnvironment(const wchar_t* name, std::wstring& value) {
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0); // includes terminator
+    if (needed == 0)
+        return false;
+    std::wstring buffer(needed, L'\0');
+    const DWORD length = GetEnvironmentVariableW(name, &buffer[0], needed);
+    if (length == 0 || length >= needed)
+        return false;
+    buffer.resize(length);
+    value = buffer;
+    return true;
+}
+
+std::wstring ChooseTemporaryDirectory(const std::wstring& proposed) {
+    std::wstring tmp;
+    if (ReadEnvironment(L"TMP", tmp) && EntryExists(tmp))
+        return tmp;
+    if (EntryExists(proposed))
+        return proposed;
+    if (EntryExists(L"\\"))
+        return L"\\";
+    return L".";
+}
+
+// Picks the first free "<directory>\<prefix><n>"; only chooses, never creates.
+bool ChooseTemporaryName(const std::wstring& proposedDirectory, const wchar_t* prefix,
+                         std::wstring& name) {
+    std::wstring stem = ChooseTemporaryDirectory(proposedDirectory);
+    if (stem.back() != L'\\' && stem.back() != L'/')
+        stem += L'\\';
+    stem += prefix;
+    for (std::uint32_t tries = 0; tries < MaximumNameTries; ++tries) {
+        const std::wstring candidate = stem + std::to_wstring(++TemporaryNameCounter);
+        if (NameIsFree(candidate)) {
+            name = candidate;
+            return true;
+        }
+    }
+    return false;
+}
+
+FileHolder OpenStream(HANDLE handle) {
+    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        return FileHolder();
+    }
+    FILE* stream = _wfdopen(descriptor, L"wb");
+    if (stream == nullptr)
+        _close(descriptor);
+    return FileHolder(stream);
+}
+
+// A name this operation chose is created exclusively, so that whatever
+// appeared there since the name was chosen is neither truncated nor followed;
+// on such a clash the next free number is taken and `path` follows it.
+FileHolder CreateTemporaryFile(const std::wstring& directory, std::wstring& path) {
+    for (;;) {
+        HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return OpenStream(handle);
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            return FileHolder();
+        std::wstring next;
+        if (!ChooseTemporaryName(directory, L"MSP", next))
+            return FileHolder();
+        path = next;
+    }
+}
+
+} // namespace
+
+bool ExtractPatchPayload(std::wstring& path) {
+    std::wstring temporaryDirectory;
+    const bool nameIsOurs = path.empty();
+    if (nameIsOurs) {
+        wchar_t directory[1024] = {}; // 1024 characters, terminator included
+        const DWORD length = GetTempPathW(1024, directory);
+        if (length == 0 || length > 1024)
+            return false;
+        temporaryDirectory.assign(directory, length);
+        std::wstring name;
+        if (!ChooseTemporaryName(temporaryDirectory, L"MSP", name))
+            return false;
+        path = name;
+    }
+
+    HRSRC resource = FindResourceW(ModuleInstance, L"IDR_MSP", L"MSP");
+    if (resource == nullptr)
+        return false;
+    const DWORD size = SizeofResource(ModuleInstance, resource);
+    if (size == 0)
+        return false;
+    HGLOBAL loaded = LoadResource(ModuleInstance, resource);
+    if (loaded == nullptr)
+        return false;
+    const void* bytes = LockResource(loaded);
+    if (bytes == nullptr)
+        return false;
+
+    FileHolder file = nameIsOurs ? CreateTemporaryFile(temporaryDirectory, path)
+                                 : FileHolder(_wfopen(path.c_str(), L"wb"));
+    if (!file)
+        return false;
+    return std::fwrite(bytes, 1, size, file.get()) == size;
+}

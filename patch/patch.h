@@ -1,0 +1,27 @@
+// The patch package: the embedded payload, its extraction to a file, and the
+// summary properties that say which products and versions the patch serves.
+#pragma once
+
+#include "installer/installer.h"
+
+#include <string>
+
+// Writes the embedded "MSP"/"IDR_MSP" resource of ModuleInstance to `path`.
+// An empty `path` asks for a fresh temporary name, which is written back into
+// `path` (also when a later step fails). True only when the whole payload was
+// written in one request.
+bool ExtractPatchPayload(std::wstring& path);
+
+// Opens the summary information of the package at `path` (resolved to a full
+// path of at most 259 characters); 0 when it cannot be opened.
+MSIHANDLE OpenPatchSummary(const std::wstring& path);
+
+// Reads PID_TEMPLATE, the ";"-separated product codes; `products` is assigned
+// only on success.
+bool ReadPatchProducts(std::wstring path, std::wstring& products);
+
+// Reads PID_KEYWORDS and splits it at its first ";" into the upgrade version
+// and the ","-terminated target versions; outputs are assigned only on
+// success. A text without a usable ";" fails with last-error 4316.
+bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
+                       std::wstring& targetVersions);

@@ -1,0 +1,55 @@
+#include "installer/installer.h"
+#include "products/products.h"
+
+std::vector<ProductRecord> ProductInventory;
+
+namespace {
+
+constexpr DWORD PropertyCapacity = 1024; // characters, terminator included
+
+// The buffer is cleared first, so a query the service refuses reads as empty.
+std::wstring ReadProductProperty(const std::wstring& productCode, const wchar_t* property,
+                                 std::wstring& buffer) {
+    buffer.assign(PropertyCapacity, L'\0');
+    DWORD length = PropertyCapacity;
+    installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    buffer.back() = L'\0';
+    return std::wstring(buffer.c_str());
+}
+
+} // namespace
+
+bool IsProductInstalled(const std::wstring& productCode) {
+    const INSTALLSTATE state = installer::MsiQueryProductStateW(productCode.c_str());
+    return state == installer::StateDefault || state == installer::StateAdvertised;
+}
+
+std::wstring ReadInstalledVersion(const std::wstring& productCode) {
+    std::wstring buffer;
+    return ReadProductProperty(productCode, L"VersionString", buffer);
+}
+
+bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
+                                std::wstring& language) {
+    std::wstring buffer; // one buffer for both queries
+    productName = ReadProductProperty(productCode, L"ProductName", buffer);
+    language = ReadProductProperty(productCode, L"Language", buffer);
+    return true;
+}
+
+void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList) {
+    std::wstring remaining = productList + L";";
+    for (;;) {
+        const std::wstring::size_type separator = remaining.find(L';');
+        if (separator == std::wstring::npos || separator == 0)
+            return;
+        ProductRecord record = templateRecord;
+        record.productCode = remaining.substr(0, separator);
+        if (IsProductInstalled(record.productCode)) {
+            record.installedVersion = ReadInstalledVersion(record.productCode);
+            ReadProductNameAndLanguage(record.productCode, record.productName, record.language);
+            ProductInventory.push_back(record);
+        }
+        remaining.erase(0, separator + 1);
+    }
+}

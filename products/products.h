@@ -1,0 +1,52 @@
+// Installed products: version texts and their equality, the record kept for
+// each installed target product, and the inventory of those records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A dotted version, four 16-bit components; only equality is ever asked.
+struct VersionNumber {
+    std::uint16_t first = 0;
+    std::uint16_t second = 0;
+    std::uint16_t third = 0;
+    std::uint16_t fourth = 0;
+};
+
+// Parses "a.b.c.d" (commas count as full stops). A part is read only when a
+// full stop follows it, except the fourth; any text yields a value.
+VersionNumber ParseVersion(std::wstring text);
+
+bool VersionsEqual(const VersionNumber& left, const VersionNumber& right);
+
+// The leading decimal integer of a text, signed 32-bit: white space skipped,
+// one optional sign, clamped to the 32-bit range; 0 without digits.
+std::int32_t ReadLeadingInteger(const std::wstring& text);
+
+struct ProductRecord {
+    std::wstring productCode;
+    std::wstring upgradeVersion;
+    std::wstring productName;
+    std::wstring language;
+    std::wstring commandLine;
+    std::wstring targetVersions;
+    std::wstring installedVersion;
+};
+
+// The installed target products, in the order the patch lists them.
+extern std::vector<ProductRecord> ProductInventory;
+
+// States 5 (installed) and 1 (advertised) count as installed.
+bool IsProductInstalled(const std::wstring& productCode);
+
+// The product's "VersionString"; empty when the service does not answer.
+std::wstring ReadInstalledVersion(const std::wstring& productCode);
+
+// Replaces both texts with "ProductName" and "Language"; always true.
+bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
+                                std::wstring& language);
+
+// Appends to ProductInventory a copy of `templateRecord` for every installed
+// product of the ";"-separated list, stopping at the first empty entry.
+void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList);

@@ -1,0 +1,68 @@
+#include "products/products.h"
+
+#include <cwctype>
+#include <limits>
+
+namespace {
+
+// Cut to the low 16 bits, two's complement.
+std::uint16_t LowBits(std::int32_t value) { return static_cast<std::uint16_t>(value & 0xFFFF); }
+
+// Splits off the text before the first full stop of `remainder`; false when
+// there is none, leaving `remainder` as it was.
+bool TakePart(std::wstring& remainder, std::wstring& part) {
+    const std::wstring::size_type stop = remainder.find(L'.');
+    if (stop == std::wstring::npos)
+        return false;
+    part = remainder.substr(0, stop);
+    remainder.erase(0, stop + 1);
+    return true;
+}
+
+} // namespace
+
+std::int32_t ReadLeadingInteger(const std::wstring& text) {
+    std::wstring::size_type position = 0;
+    while (position < text.size() && std::iswspace(text[position]))
+        ++position;
+    bool negative = false;
+    if (position < text.size() && (text[position] == L'+' || text[position] == L'-')) {
+        negative = text[position] == L'-';
+        ++position;
+    }
+    // Accumulate as a magnitude and clamp once it leaves the 32-bit range.
+    const std::int64_t limit = negative ? -std::int64_t(std::numeric_limits<std::int32_t>::min())
+                                        : std::numeric_limits<std::int32_t>::max();
+    std::int64_t magnitude = 0;
+    for (; position < text.size() && text[position] >= L'0' && text[position] <= L'9'; ++position) {
+        magnitude = magnitude * 10 + (text[position] - L'0');
+        if (magnitude > limit)
+            magnitude = limit;
+    }
+    return static_cast<std::int32_t>(negative ? -magnitude : magnitude);
+}
+
+VersionNumber ParseVersion(std::wstring text) {
+    for (wchar_t& c : text) {
+        if (c == L',')
+            c = L'.';
+    }
+    VersionNumber version;
+    std::wstring part;
+    if (!TakePart(text, part))
+        return version;
+    version.first = LowBits(ReadLeadingInteger(part));
+    if (!TakePart(text, part))
+        return version;
+    version.second = LowBits(ReadLeadingInteger(part));
+    if (!TakePart(text, part))
+        return version;
+    version.third = LowBits(ReadLeadingInteger(part));
+    version.fourth = LowBits(ReadLeadingInteger(text));
+    return version;
+}
+
+bool VersionsEqual(const VersionNumber& left, const VersionNumber& right) {
+    return left.first == right.first && left.second == right.second &&
+           left.third == right.third && left.fourth == right.fourth;
+}

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs everything the build, the tests and the demo need on Debian 12.
+set -e
+SUDO=
+if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
+packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+  wine64 wine googletest msitools wixl xvfb x11-utils imagemagick \
+  fonts-noto-cjk fonts-dejavu-core"
+missing=
+for p in $packages; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    $SUDO apt-get update
+    DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends $missing
+fi

@@ -1,0 +1,91 @@
+#include "launcher/launcher.h"
+#include "launcher/program_state.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct ParseCase {
+    const wchar_t* arguments; // after the program path
+    bool installMode;
+    bool extractMode;
+    const wchar_t* extractPath;
+    bool infoMode;
+    bool quietMode;
+};
+
+std::string Describe(const RunMode& mode, bool quiet) {
+    return "install=" + std::to_string(mode.installMode) + " extract=" +
+           std::to_string(mode.extractMode) + " path='" + test::Narrow(mode.extractPath) +
+           "' info=" + std::to_string(mode.infoMode) + " quiet=" + std::to_string(quiet);
+}
+
+class ParseCommandLineTest : public testing::TestWithParam<ParseCase> {};
+
+TEST_P(ParseCommandLineTest, SetsRunModeAndQuietMode) {
+    const ParseCase& c = GetParam();
+    const std::wstring commandLine = std::wstring(L"\"C:\\some dir\\PatchLauncher.exe\" ") + c.arguments;
+    ParseCommandLine(commandLine.c_str());
+
+    RunMode expected;
+    expected.installMode = c.installMode;
+    expected.extractMode = c.extractMode;
+    expected.extractPath = c.extractPath;
+    expected.infoMode = c.infoMode;
+    const std::string wanted = Describe(expected, c.quietMode);
+    const std::string actual = Describe(TheRunMode, QuietMode);
+    EXPECT_EQ(actual, wanted) << "arguments: " << test::Narrow(c.arguments);
+}
+
+// What each argument list does, including the rules for the argument after "/e".
+const ParseCase ParseCases[] = {
+    {L"", true, false, L"", false, false},
+    {L"/q", true, false, L"", false, true},
+    {L"/e out.msp", false, true, L"out.msp", false, false},
+    {L"/e", false, true, L"", false, false},
+    {L"/i", false, false, L"", true, false},
+    {L"/e out.msp /i", false, true, L"out.msp", true, false},
+    {L"/i /e out.msp", false, false, L"", true, false},
+    {L"/pi", false, false, L"", false, false},
+    {L"/e out.msp /pi", false, true, L"out.msp", false, false},
+    {L"/q /i", false, false, L"", true, true},
+    {L"foo", true, false, L"", false, false},
+    // Switches match whole and case-insensitively.
+    {L"/Q", true, false, L"", false, true},
+    {L"/Pi", false, false, L"", false, false},
+    {L"/I", false, false, L"", true, false},
+    {L"/E x", false, true, L"x", false, false},
+    {L"/qq", true, false, L"", false, false},
+    {L"-q", true, false, L"", false, false},
+    {L"q", true, false, L"", false, false},
+    {L"/x", true, false, L"", false, false},
+    // Only ASCII letters fold: a dotless capital I is not "/i".
+    {L"/\x0130", true, false, L"", false, false},
+    // The argument after "/e" is the path, whatever it holds.
+    {L"/e /q", false, true, L"/q", false, false},
+    {L"/e /i", false, true, L"/i", false, false},
+    {L"/e a /e b", false, true, L"b", false, false},
+    {L"/e a /e", false, true, L"a", false, false},
+    {L"/e \"C:\\with space\\p.msp\"", false, true, L"C:\\with space\\p.msp", false, false},
+    // "/i" and "/pi" end parsing.
+    {L"/i /q", false, false, L"", true, false},
+    {L"/pi /e x", false, false, L"", false, false},
+    {L"/pi /i", false, false, L"", false, false},
+    {L"/q /e x /i", false, true, L"x", true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest, testing::ValuesIn(ParseCases));
+
+TEST(ParseCommandLine, ResetsStateOfAnEarlierParse) {
+    ParseCommandLine(L"p.exe /q /e x /i");
+    ParseCommandLine(L"p.exe");
+    EXPECT_EQ(Describe(TheRunMode, QuietMode), "install=1 extract=0 path='' info=0 quiet=0");
+}
+
+TEST(ParseCommandLine, NeverExaminesTheProgramPath) {
+    ParseCommandLine(L"/q /e");
+    EXPECT_EQ(Describe(TheRunMode, QuietMode), "install=0 extract=1 path='' info=0 quiet=0");
+}
+
+} // namespace

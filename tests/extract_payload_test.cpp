@@ -1,0 +1,118 @@
+#include "launcher/program_state.h"
+#include "patch/patch.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::FileExists;
+using test::Narrow;
+using test::ReadFileBytes;
+
+const std::vector<std::uint8_t>& EmbeddedPayload() {
+    static const std::vector<std::uint8_t> bytes = ReadFileBytes(TEST_PAYLOAD_FILE);
+    return bytes;
+}
+
+// The number at the end of a temporary name "...MSP<n>".
+unsigned long NameNumber(const std::wstring& path) {
+    const std::wstring::size_type stem = path.rfind(L"MSP");
+    return stem == std::wstring::npos ? 0 : std::wcstoul(path.c_str() + stem + 3, nullptr, 10);
+}
+
+class ExtractPayloadTest : public testing::Test {
+  protected:
+    void SetUp() override { ASSERT_GT(EmbeddedPayload().size(), 4u * 1024 * 1024); }
+
+    // Extracts to a fresh temporary name in scratch_ (TMP points there).
+    std::wstring ExtractToTemporary() {
+        std::wstring path;
+        EXPECT_TRUE(ExtractPatchPayload(path));
+        return path;
+    }
+
+    test::ScratchDirectory scratch_;
+};
+
+TEST_F(ExtractPayloadTest, WritesTheEmbeddedBytesUnchangedToTheGivenPath) {
+    std::wstring path = scratch_.file(L"out.msp");
+    ASSERT_TRUE(ExtractPatchPayload(path));
+    EXPECT_EQ(Narrow(path), Narrow(scratch_.file(L"out.msp"))) << "a given path is not changed";
+    EXPECT_TRUE(ReadFileBytes(path) == EmbeddedPayload());
+}
+
+TEST_F(ExtractPayloadTest, TruncatesAnExistingFileToExactlyThePayload) {
+    std::wstring path = scratch_.file(L"existing.msp");
+    std::vector<std::uint8_t> longer(EmbeddedPayload().size() + 4096, 0x5A);
+    test::WriteFileBytes(path, longer);
+    ASSERT_TRUE(ExtractPatchPayload(path));
+    const std::vector<std::uint8_t> written = ReadFileBytes(path);
+    EXPECT_EQ(written.size(), EmbeddedPayload().size());
+    EXPECT_TRUE(written == EmbeddedPayload());
+}
+
+TEST_F(ExtractPayloadTest, FailsInAMissingDirectoryAndCreatesNothing) {
+    std::wstring path = scratch_.file(L"missing\\out.msp");
+    EXPECT_FALSE(ExtractPatchPayload(path));
+    EXPECT_FALSE(FileExists(scratch_.file(L"missing")));
+    EXPECT_TRUE(test::ListDirectory(scratch_.path()).empty());
+}
+
+TEST_F(ExtractPayloadTest, NamesTheFileAfterTmpWhenItEndsInABackslash) {
+    test::ScopedEnvironment tmp(L"TMP", (scratch_.path() + L"\\").c_str());
+    const std::wstring path = ExtractToTemporary();
+    const std::wstring expectedStem = scratch_.path() + L"\\MSP";
+    EXPECT_EQ(Narrow(path.substr(0, expectedStem.size())), Narrow(expectedStem));
+    EXPECT_GE(NameNumber(path), 2ul) << Narrow(path);
+    EXPECT_EQ(path.find(L'.', scratch_.path().size()), std::wstring::npos) << "no extension: " << Narrow(path);
+    EXPECT_TRUE(ReadFileBytes(path) == EmbeddedPayload());
+}
+
+TEST_F(ExtractPayloadTest, AddsABackslashAfterTmpWithoutOne) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    const std::wstring path = ExtractToTemporary();
+    EXPECT_EQ(Narrow(path), Narrow(scratch_.path() + L"\\MSP" + std::to_wstring(NameNumber(path))));
+}
+
+TEST_F(ExtractPayloadTest, UsesTheSystemTemporaryDirectoryWhenTmpIsUnset) {
+    test::ScopedEnvironment tmp(L"TMP", nullptr);
+    test::ScopedEnvironment temp(L"TEMP", scratch_.path().c_str());
+    const std::wstring path = ExtractToTemporary();
+    EXPECT_EQ(Narrow(path), Narrow(scratch_.path() + L"\\MSP" + std::to_wstring(NameNumber(path))));
+    EXPECT_TRUE(FileExists(path));
+}
+
+TEST_F(ExtractPayloadTest, GivesConsecutiveNumbersToTwoExtractions) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    const unsigned long first = NameNumber(ExtractToTemporary());
+    const unsigned long second = NameNumber(ExtractToTemporary());
+    EXPECT_EQ(second, first + 1);
+}
+
+TEST_F(ExtractPayloadTest, SkipsNamesThatAreTaken) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    const unsigned long last = NameNumber(ExtractToTemporary());
+    const std::wstring taken = scratch_.file(L"MSP" + std::to_wstring(last + 1));
+    test::WriteFileText(taken, "someone else's");
+    CreateDirectoryW(scratch_.file(L"MSP" + std::to_wstring(last + 2)).c_str(), nullptr);
+
+    const std::wstring path = ExtractToTemporary();
+    EXPECT_EQ(NameNumber(path), last + 3) << Narrow(path);
+    EXPECT_TRUE(ReadFileBytes(taken) == std::vector<std::uint8_t>({'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e', '\'', 's'}))
+        << "a taken name is never written";
+}
+
+TEST_F(ExtractPayloadTest, KeepsTheChosenNameButCreatesNothingWhenTheResourceIsMissing) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    const HINSTANCE own = ModuleInstance;
+    ModuleInstance = GetModuleHandleW(L"kernel32.dll"); // a module without the payload
+    std::wstring path;
+    const bool extracted = ExtractPatchPayload(path);
+    ModuleInstance = own;
+    EXPECT_FALSE(extracted);
+    EXPECT_NE(NameNumber(path), 0ul) << Narrow(path);
+    EXPECT_FALSE(FileExists(path)) << Narrow(path);
+}
+
+} // namespace

@@ -1,0 +1,94 @@
+// The built PatchLauncher.exe carries exactly its manifest, the patch and the
+// message catalogue.
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+std::wstring ResourceName(LPCWSTR name) {
+    return IS_INTRESOURCE(name) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(name))
+                                : std::wstring(name);
+}
+
+BOOL CALLBACK AddLanguage(HMODULE, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR found) {
+    reinterpret_cast<std::set<std::wstring>*>(found)->insert(
+        ResourceName(type) + L"/" + ResourceName(name) + L"/" + std::to_wstring(language));
+    return TRUE;
+}
+
+BOOL CALLBACK AddName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR found) {
+    EnumResourceLanguagesW(module, type, name, AddLanguage, found);
+    return TRUE;
+}
+
+BOOL CALLBACK AddType(HMODULE module, LPWSTR type, LONG_PTR found) {
+    EnumResourceNamesW(module, type, AddName, found);
+    return TRUE;
+}
+
+class LauncherResources : public testing::Test {
+  protected:
+    void SetUp() override {
+        module_ = LoadLibraryExW(PATCH_LAUNCHER_EXE, nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(module_, nullptr) << "cannot load " << test::Narrow(PATCH_LAUNCHER_EXE);
+    }
+    void TearDown() override {
+        if (module_ != nullptr)
+            FreeLibrary(module_);
+    }
+
+    std::string ResourceText(LPCWSTR type, LPCWSTR name) const {
+        HRSRC resource = FindResourceW(module_, name, type);
+        if (resource == nullptr)
+            return std::string();
+        const char* bytes = static_cast<const char*>(LockResource(LoadResource(module_, resource)));
+        return std::string(bytes, SizeofResource(module_, resource));
+    }
+
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(LauncherResources, AreExactlyManifestPatchAndStringTables) {
+    std::set<std::wstring> found;
+    EnumResourceTypesW(module_, AddType, reinterpret_cast<LONG_PTR>(&found));
+
+    std::set<std::wstring> expected = {L"#24/#1/1033", L"MSP/IDR_MSP/1033"};
+    for (int language : {1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049,
+                         2052, 3082}) {
+        expected.insert(L"#6/#19/" + std::to_wstring(language));
+        expected.insert(L"#6/#20/" + std::to_wstring(language));
+    }
+    std::wstring unexpected, missing;
+    for (const std::wstring& entry : found)
+        if (!expected.count(entry))
+            unexpected += entry + L" ";
+    for (const std::wstring& entry : expected)
+        if (!found.count(entry))
+            missing += entry + L" ";
+    EXPECT_EQ(test::Narrow(unexpected), "") << "resources that should not be there";
+    EXPECT_EQ(test::Narrow(missing), "") << "resources that are missing";
+}
+
+TEST_F(LauncherResources, ManifestIsOnlyAnEmptyAssemblyElement) {
+    std::string manifest = ResourceText(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
+    EXPECT_NE(manifest.find("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>"),
+              std::string::npos)
+        << manifest;
+    EXPECT_EQ(std::count(manifest.begin(), manifest.end(), '<'), 2) << manifest;
+}
+
+TEST_F(LauncherResources, PatchIsTheConfiguredFileByteForByte) {
+    const std::string payload = ResourceText(L"MSP", L"IDR_MSP");
+    const std::vector<std::uint8_t> file = test::ReadFileBytes(EMBEDDED_PATCH_FILE);
+    ASSERT_FALSE(file.empty());
+    EXPECT_TRUE(std::string(file.begin(), file.end()) == payload)
+        << "embedded " << payload.size() << " bytes, file has " << file.size();
+    EXPECT_EQ(payload.substr(0, 8), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
+}
+
+} // namespace

@@ -1,0 +1,75 @@
+// Helpers shared by the test binaries.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test {
+
+// A fresh, empty directory under the system temporary directory, removed with
+// its content when the value goes.
+class ScratchDirectory {
+  public:
+    ScratchDirectory();
+    ~ScratchDirectory();
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    const std::wstring& path() const { return path_; }
+    // path() + "\\" + name
+    std::wstring file(const std::wstring& name) const;
+
+  private:
+    std::wstring path_;
+};
+
+// Sets an environment variable (or removes it, for nullptr) and puts the old
+// value back when the value goes.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const wchar_t* name, const wchar_t* value);
+    ~ScopedEnvironment();
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    std::wstring name_;
+    std::wstring oldValue_;
+    bool hadValue_ = false;
+};
+
+bool FileExists(const std::wstring& path);
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
+void WriteFileText(const std::wstring& path, const std::string& text);
+
+// The names of the entries in `directory` (no "." or "..").
+std::vector<std::wstring> ListDirectory(const std::wstring& directory);
+
+// The system temporary directory, with its trailing backslash.
+std::wstring TemporaryDirectory();
+
+// The directory of the running test binary, with no trailing backslash.
+std::wstring ModuleDirectory();
+
+struct ProcessResult {
+    bool started = false;
+    DWORD exitCode = 0;
+};
+
+// Runs `commandLine` (the program first, quoted where needed) in
+// `workingDirectory` (empty: the current one) and waits for it to end.
+ProcessResult RunProcess(const std::wstring& commandLine,
+                         const std::wstring& workingDirectory = std::wstring(),
+                         DWORD timeoutMilliseconds = 120000);
+
+// Wraps an argument in double quotes for a command line.
+std::wstring Quote(const std::wstring& argument);
+
+std::string Narrow(const std::wstring& text); // UTF-8, for failure messages
+std::wstring Widen(const std::string& text);  // from UTF-8
+
+} // namespace test

@@ -1,0 +1,59 @@
+// PatchLauncher.exe started as a user starts it, under the platform.
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+std::wstring LauncherPath() {
+    wchar_t full[MAX_PATH] = {}; // terminator included
+    GetFullPathNameW(PATCH_LAUNCHER_EXE, MAX_PATH, full, nullptr);
+    return full;
+}
+
+test::ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& directory) {
+    return test::RunProcess(test::Quote(LauncherPath()) + L" " + arguments, directory);
+}
+
+const std::vector<std::uint8_t>& EmbeddedPatch() {
+    static const std::vector<std::uint8_t> bytes = test::ReadFileBytes(EMBEDDED_PATCH_FILE);
+    return bytes;
+}
+
+TEST(WholeProgram, ExtractWritesThePatchToTheGivenPathAndExitsZero) {
+    test::ScratchDirectory scratch;
+    const test::ProcessResult run = RunLauncher(L"/e out.msp", scratch.path());
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(test::ReadFileBytes(scratch.file(L"out.msp")) == EmbeddedPatch());
+}
+
+TEST(WholeProgram, ExtractWithoutPathWritesMsp2IntoTmp) {
+    test::ScratchDirectory scratch;
+    test::ScopedEnvironment tmp(L"TMP", scratch.path().c_str());
+    const test::ProcessResult run = RunLauncher(L"/e", scratch.path());
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::wstring> files = test::ListDirectory(scratch.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(test::Narrow(files[0]), "MSP2");
+    EXPECT_TRUE(test::ReadFileBytes(scratch.file(L"MSP2")) == EmbeddedPatch());
+}
+
+TEST(WholeProgram, StopsAtPiAndWritesNothing) {
+    test::ScratchDirectory scratch;
+    test::ScopedEnvironment tmp(L"TMP", scratch.path().c_str());
+    const test::ProcessResult run = RunLauncher(L"/pi /e x", scratch.path());
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_TRUE(test::ListDirectory(scratch.path()).empty());
+}
+
+TEST(WholeProgram, TakesTheLastExtractPath) {
+    test::ScratchDirectory scratch;
+    const test::ProcessResult run = RunLauncher(L"/e a.msp /e b.msp", scratch.path());
+    EXPECT_EQ(run.exitCode, 0u);
+    const std::vector<std::wstring> files = test::ListDirectory(scratch.path());
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(test::Narrow(files[0]), "b.msp");
+}
+
+} // namespace
