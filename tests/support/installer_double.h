@@ -1,0 +1,50 @@
+// A stand-in for the installer service, linked into a test binary in place of
+// msi.dll: products, summary properties and configure results are scripted,
+// and every call is recorded with its arguments.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace test {
+
+struct DoubleProduct {
+    int state = 5; // INSTALLSTATE
+    std::map<std::wstring, std::wstring> properties; // "VersionString", "ProductName", "Language"
+    UINT propertyResult = 0; // result of every MsiGetProductInfoW for this product
+};
+
+struct DoublePackage {
+    std::map<UINT, std::wstring> properties; // summary property id -> text
+    UINT propertyResult = 0;                 // forced result of the property read (0: normal)
+};
+
+struct InstallerDouble {
+    std::map<std::wstring, DoubleProduct> products;  // by product code
+    std::map<std::wstring, DoublePackage> packages;  // by full path, as passed
+    // Result of each MsiConfigureProductExW, by product code; 0 when not listed.
+    std::map<std::wstring, UINT> configureResults;
+    // Called inside MsiConfigureProductExW (to look at the patch file, say).
+    std::function<void(const std::wstring& product, const std::wstring& commandLine)> onConfigure;
+
+    // Every call, in order, as "Name(arg, arg, ...)".
+    std::vector<std::wstring> calls;
+    int uiLevel = 5; // INSTALLUILEVEL_DEFAULT... as the service starts
+    int handlesOpened = 0;
+    int handlesClosed = 0;
+    std::vector<unsigned long> openHandles;
+    std::vector<std::wstring> summaryPathsOpened;
+
+    // Calls whose name starts with `name`.
+    std::vector<std::wstring> CallsNamed(const std::wstring& name) const;
+};
+
+// The one double of the test binary; Reset() before each test.
+InstallerDouble& Installer();
+void ResetInstaller();
+
+} // namespace test
