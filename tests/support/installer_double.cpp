@@ -81,7 +81,7 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE handle, UINT property, UINT* da
     if (package.propertyResult != 0)
         return package.propertyResult;
     if (dataType != nullptr)
-        *dataType = VT_LPSTR;
+        *dataType = 30; // VT_LPSTR
     auto found = package.properties.find(property);
     return test::CopyOut(found == package.properties.end() ? std::wstring() : found->second,
                          value, length);
