@@ -58,7 +58,7 @@ UINT WINAPI MsiGetSummaryInformationW(MSIHANDLE database, LPCWSTR path, UINT upd
     TheDouble.calls.push_back(L"MsiGetSummaryInformationW(" + std::to_wstring(database) + L", " +
                               test::Text(path) + L", " + std::to_wstring(updateCount) + L")");
     TheDouble.summaryPathsOpened.push_back(test::Text(path));
-    if (path == nullptr || TheDouble.packages.count(path) == 0)
+    if (path == nullptr || (TheDouble.packages.count(path) == 0 && !TheDouble.anyPathIsPackage))
         return ERROR_OPEN_FAILED;
     *handle = test::NextHandle++;
     ++TheDouble.handlesOpened;
@@ -77,9 +77,14 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE handle, UINT property, UINT* da
     if (std::find(TheDouble.openHandles.begin(), TheDouble.openHandles.end(), handle) ==
         TheDouble.openHandles.end())
         return ERROR_INVALID_HANDLE;
-    const test::DoublePackage& package = TheDouble.packages[path];
+    auto listed = TheDouble.packages.find(path);
+    const test::DoublePackage& package =
+        listed == TheDouble.packages.end() ? TheDouble.anyPackage : listed->second;
     if (package.propertyResult != 0)
         return package.propertyResult;
+    auto failure = package.failures.find(property);
+    if (failure != package.failures.end())
+        return failure->second;
     if (dataType != nullptr)
         *dataType = 30; // VT_LPSTR
     auto found = package.properties.find(property);

@@ -20,12 +20,16 @@ struct DoubleProduct {
 
 struct DoublePackage {
     std::map<UINT, std::wstring> properties; // summary property id -> text
-    UINT propertyResult = 0;                 // forced result of the property read (0: normal)
+    std::map<UINT, UINT> failures;           // summary property id -> forced result
+    UINT propertyResult = 0;                 // forced result of every property read (0: normal)
 };
 
 struct InstallerDouble {
     std::map<std::wstring, DoubleProduct> products;  // by product code
     std::map<std::wstring, DoublePackage> packages;  // by full path, as passed
+    // Answers for a path that `packages` does not list, when set.
+    bool anyPathIsPackage = false;
+    DoublePackage anyPackage;
     // Result of each MsiConfigureProductExW, by product code; 0 when not listed.
     std::map<std::wstring, UINT> configureResults;
     // Called inside MsiConfigureProductExW (to look at the patch file, say).
