@@ -45,7 +45,10 @@ std::vector<std::wstring> InstallerDouble::CallsNamed(const std::wstring& name) 
 
 InstallerDouble& Installer() { return TheDouble; }
 
-void ResetInstaller() { TheDouble = InstallerDouble(); }
+void ResetInstaller() {
+    TheDouble = InstallerDouble();
+    NextHandle = 100;
+}
 
 } // namespace test
 

@@ -1,0 +1,323 @@
+// The install flow against scripted products, with the installer service and
+// the result messages replaced by recording doubles.
+#include "launcher/launcher.h"
+#include "launcher/program_state.h"
+#include "products/products.h"
+#include "tests/support/installer_double.h"
+#include "tests/support/messages_double.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::Installer;
+using test::Narrow;
+
+const wchar_t ProductA[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
+const wchar_t ProductB[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
+const wchar_t ProductC[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A30}";
+
+// One line per report: "<id> <locale> '<name>'" (and "error=<n>" for 300).
+std::string Describe(const std::vector<test::Report>& reports) {
+    std::string text;
+    for (const test::Report& report : reports) {
+        text += std::to_string(report.id) + " " + std::to_string(report.locale) + " '" +
+                Narrow(report.productName) + "'";
+        if (report.id == 300)
+            text += " error=" + std::to_string(report.lastError);
+        text += "\n";
+    }
+    return text;
+}
+
+class InstallFlowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        test::ResetInstaller();
+        test::ResetReports();
+        ProductInventory.clear();
+        CurrentProductName.clear();
+        QuietMode = false;
+        SetThreadLocale(1033);
+        Installer().anyPathIsPackage = true;
+        SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductB + L";" + ProductC);
+    }
+    void TearDown() override {
+        ProductInventory.clear();
+        SetThreadLocale(1033);
+    }
+
+    void SetPatch(const std::wstring& keywords, const std::wstring& products) {
+        Installer().anyPackage.properties[5] = keywords;
+        Installer().anyPackage.properties[7] = products;
+    }
+
+    void AddProduct(const wchar_t* code, const std::wstring& version, const std::wstring& name,
+                    const std::wstring& language, int state = 5) {
+        test::DoubleProduct& product = Installer().products[code];
+        product.state = state;
+        product.properties[L"VersionString"] = version;
+        product.properties[L"ProductName"] = name;
+        product.properties[L"Language"] = language;
+    }
+
+    std::string Run() {
+        InstallServicePack();
+        return Describe(test::Reports());
+    }
+
+    // The temporary patch files left in TMP.
+    std::vector<std::wstring> LeftInTmp() const { return test::ListDirectory(scratch_.path()); }
+
+    std::vector<std::wstring> Configured() const {
+        return Installer().CallsNamed(L"MsiConfigureProductExW");
+    }
+
+    test::ScratchDirectory scratch_;
+    test::ScopedEnvironment tmp_{L"TMP", scratch_.path().c_str()};
+};
+
+TEST_F(InstallFlowTest, ReportsNoProductWhenNoneIsInstalledAndKeepsThePatchFile) {
+    EXPECT_EQ(Run(), "307 1033 ''\n");
+    EXPECT_EQ(LeftInTmp().size(), 1u);
+    EXPECT_TRUE(Configured().empty());
+}
+
+TEST_F(InstallFlowTest, ReportsOneClosingUpToDateInTheDefaultLocaleAndDeletesThePatch) {
+    AddProduct(ProductB, L"1.1.0.0", L"Notizen", L"1031");
+    const std::string reports = Run();
+    EXPECT_EQ(reports, "306 " + std::to_string(GetUserDefaultLCID()) + " 'Notizen'\n");
+    EXPECT_TRUE(LeftInTmp().empty());
+    EXPECT_TRUE(Configured().empty());
+}
+
+TEST_F(InstallFlowTest, NamesTheLastProductInTheClosingUpToDate) {
+    AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
+    AddProduct(ProductC, L"1.1.0", L"Notes JA", L"1041"); // parses as 1.1.0.0
+    EXPECT_EQ(Run(), "306 " + std::to_string(GetUserDefaultLCID()) + " 'Notes JA'\n");
+}
+
+TEST_F(InstallFlowTest, AppliesToTheTargetAndSaysNothingOfTheUpToDateProduct) {
+    AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+    EXPECT_EQ(Run(), "301 1031 'Notizen'\n");
+    ASSERT_EQ(Configured().size(), 1u);
+    EXPECT_NE(Configured()[0].find(ProductB), std::wstring::npos) << Narrow(Configured()[0]);
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+TEST_F(InstallFlowTest, MakesTheInstallerCallsInOrderForAProductThatGetsThePatch) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Installer().uiLevel = 7;
+    std::wstring patchFile;
+    Installer().onConfigure = [&](const std::wstring&, const std::wstring&) {
+        const std::vector<std::wstring> files = LeftInTmp();
+        ASSERT_EQ(files.size(), 1u) << "the patch file is there while it is applied";
+        patchFile = scratch_.file(files[0]);
+    };
+    Run();
+
+    std::vector<std::wstring> calls;
+    for (const std::wstring& call : Installer().calls)
+        if (call.find(L"MsiSetInternalUI") == 0 || call.find(L"MsiConfigureProductExW") == 0)
+            calls.push_back(call);
+    const std::vector<std::wstring> expected = {
+        L"MsiSetInternalUI(35, null)",
+        L"MsiConfigureProductExW(" + std::wstring(ProductA) + L", 0, 5, PATCH=\"" + patchFile +
+            L"\" REBOOTPROMPT=S)",
+        L"MsiSetInternalUI(7, null)",
+    };
+    ASSERT_EQ(calls.size(), expected.size());
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(Narrow(calls[i]), Narrow(expected[i]));
+    EXPECT_EQ(Installer().uiLevel, 7) << "the level in force before is put back";
+    EXPECT_EQ(Narrow(ProductInventory.at(0).commandLine),
+              Narrow(L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S"));
+}
+
+TEST_F(InstallFlowTest, ReadsVersionsBeforeProductsAndOpensTheSummaryTwice) {
+    Run();
+    const std::vector<std::wstring> reads = Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW");
+    ASSERT_EQ(reads.size(), 2u);
+    EXPECT_EQ(Narrow(reads[0]), "MsiSummaryInfoGetPropertyW(5, 2048)");
+    EXPECT_EQ(Narrow(reads[1]), "MsiSummaryInfoGetPropertyW(7, 2048)");
+    EXPECT_EQ(Installer().handlesOpened, 2);
+    EXPECT_EQ(Installer().handlesClosed, 2);
+}
+
+struct ResultCase {
+    UINT result;
+    const char* reports;
+};
+
+class ConfigureResultTest : public InstallFlowTest,
+                            public testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ConfigureResultTest, ReportsSuccessOrTheServiceResult) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Installer().configureResults[ProductA] = GetParam().result;
+    EXPECT_EQ(Run(), GetParam().reports);
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Results, ConfigureResultTest,
+                         testing::Values(ResultCase{0, "301 1033 'Notes'\n"},
+                                         ResultCase{1641, "301 1033 'Notes'\n"},
+                                         ResultCase{3010, "301 1033 'Notes'\n"},
+                                         ResultCase{1603, "300 1033 'Notes' error=1603\n"},
+                                         ResultCase{1642, "300 1033 'Notes' error=1642\n"},
+                                         ResultCase{0x80070005u,
+                                                    "300 1033 'Notes' error=2147942405\n"}));
+
+TEST_F(InstallFlowTest, GoesOnWithTheNextProductAfterAFailure) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+    Installer().configureResults[ProductA] = 1603;
+    EXPECT_EQ(Run(), "300 1033 'Notes' error=1603\n301 1031 'Notizen'\n");
+    EXPECT_EQ(Configured().size(), 2u);
+}
+
+TEST_F(InstallFlowTest, ReportsNotTargetedInTheProductsLanguageAndGoesOn) {
+    AddProduct(ProductA, L"0.9.0.0", L"Notes JA", L"1041");
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+    EXPECT_EQ(Run(), "308 1041 'Notes JA'\n301 1031 'Notizen'\n");
+}
+
+struct TargetCase {
+    const char* name;
+    const wchar_t* keywords;
+    const wchar_t* installed;
+    const char* reports;
+    bool applied;
+};
+
+class TargetListTest : public InstallFlowTest, public testing::WithParamInterface<TargetCase> {};
+
+TEST_P(TargetListTest, ComparesEntriesInListOrder) {
+    const TargetCase& c = GetParam();
+    SetPatch(c.keywords, ProductA);
+    AddProduct(ProductA, c.installed, L"Notes", L"1033");
+    EXPECT_EQ(Run(), c.reports) << c.name;
+    EXPECT_EQ(Configured().size(), c.applied ? 1u : 0u) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, TargetListTest,
+    testing::Values(
+        TargetCase{"second entry matches", L"2.0.0.0;1.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "301 1033 'Notes'\n", true},
+        TargetCase{"text after the last comma is no entry", L"2.0.0.0;1.0.0.0,1.5.0.0",
+                   L"1.5.0.0", "308 1033 'Notes'\n", false},
+        TargetCase{"no comma, no entry", L"2.0.0.0;1.5.0.0", L"1.5.0.0", "308 1033 'Notes'\n",
+                   false},
+        TargetCase{"empty list", L"2.0.0.0;", L"1.5.0.0", "308 1033 'Notes'\n", false},
+        TargetCase{"empty entry is 0.0.0.0", L"2.0.0.0;1.0.0.0,,", L"", "301 1033 'Notes'\n",
+                   true},
+        TargetCase{"versions compare parsed", L"2.0.0.0;1.5.0.0,", L"1.5.0", "301 1033 'Notes'\n",
+                   true},
+        TargetCase{"installed equal to the entry wins over upgrade", L"2.0.0.0;1.5.0.0,2.0.0.0,",
+                   L"1.5.0.0", "301 1033 'Notes'\n", true},
+        TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "306 1033 'Notes'\n", false},
+        TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "306 1033 'Notes'\n", false}));
+
+TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntryAndKeepsThePatchFile) {
+    SetPatch(L"2.0.0.0;2.0.0.0,1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
+    AddProduct(ProductA, L"1.5.0.0", L"Notes", L"1041");
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+    EXPECT_EQ(Run(), "306 1041 'Notes'\n");
+    EXPECT_TRUE(Configured().empty()) << "the later product is not considered";
+    EXPECT_EQ(LeftInTmp().size(), 1u);
+}
+
+TEST_F(InstallFlowTest, KeepsThePreviousLocaleWhenTheLanguageIsRefused) {
+    AddProduct(ProductA, L"0.9", L"Notes JA", L"1041");
+    AddProduct(ProductB, L"0.9", L"Odd", L"99999");
+    EXPECT_EQ(Run(), "308 1041 'Notes JA'\n308 1041 'Odd'\n");
+}
+
+// Windows refuses locale 0 and keeps the previous one; Wine accepts it and
+// falls back to 1033. The flow passes 0 either way.
+TEST_F(InstallFlowTest, PassesAnEmptyLanguageAsLocaleZero) {
+    AddProduct(ProductA, L"0.9.0.0", L"Notes JA", L"1041");
+    AddProduct(ProductB, L"0.9.0.0", L"Blank", L"");
+    Run();
+    ASSERT_EQ(test::Reports().size(), 2u);
+    const LCID blank = test::Reports()[1].locale;
+    EXPECT_TRUE(blank == 1041 || blank == 1033) << "locale after SetThreadLocale(0): " << blank;
+}
+
+TEST_F(InstallFlowTest, ReadsTheLanguageAsALeadingDecimal) {
+    AddProduct(ProductA, L"0.9", L"Notes", L" 1031xyz");
+    EXPECT_EQ(Run(), "308 1031 'Notes'\n");
+}
+
+TEST_F(InstallFlowTest, MakesTheSameCallsInQuietMode) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    AddProduct(ProductB, L"0.9", L"Notizen", L"1031");
+    Run();
+    const std::vector<std::wstring> loudCalls = Installer().calls;
+    const std::string loudReports = Describe(test::Reports());
+
+    TearDown();
+    SetUp();
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    AddProduct(ProductB, L"0.9", L"Notizen", L"1031");
+    QuietMode = true;
+    Run();
+    ASSERT_EQ(Installer().calls.size(), loudCalls.size());
+    for (std::size_t i = 0; i < loudCalls.size(); ++i) {
+        if (loudCalls[i].find(L"MsiGetSummaryInformationW") == 0 ||
+            loudCalls[i].find(L"MsiConfigureProductExW") == 0)
+            continue; // these name the temporary file, which differs
+        EXPECT_EQ(Narrow(Installer().calls[i]), Narrow(loudCalls[i]));
+    }
+    EXPECT_EQ(Describe(test::Reports()), loudReports);
+    for (const test::Report& report : test::Reports())
+        EXPECT_TRUE(report.quiet);
+}
+
+// Failures before the products are looked at: one message 300 showing the
+// error the failing step left, the patch file (if any) stays.
+TEST_F(InstallFlowTest, ReportsTheErrorOfAFailedExtraction) {
+    const HINSTANCE own = ModuleInstance;
+    ModuleInstance = GetModuleHandleW(L"kernel32.dll"); // no payload there
+    const std::string reports = Run();
+    ModuleInstance = own;
+    EXPECT_EQ(reports, "300 1033 '' error=" + std::to_string(ERROR_RESOURCE_TYPE_NOT_FOUND) + "\n");
+    EXPECT_TRUE(Installer().calls.empty());
+}
+
+TEST_F(InstallFlowTest, Reports4316ForKeywordsWithoutAUsableSemicolon) {
+    for (const wchar_t* keywords : {L"1.1.0.0", L";1.0.0.0,", L""}) {
+        test::ResetReports();
+        SetPatch(keywords, ProductA);
+        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        EXPECT_EQ(Run(), "300 1033 '' error=4316\n") << Narrow(keywords);
+        EXPECT_TRUE(Installer().CallsNamed(L"MsiQueryProductStateW").empty());
+    }
+    EXPECT_EQ(LeftInTmp().size(), 3u);
+}
+
+TEST_F(InstallFlowTest, ReportsTheServiceErrorWhenAReadFails) {
+    Installer().anyPackage.failures[7] = ERROR_UNKNOWN_PROPERTY;
+    SetLastError(0);
+    EXPECT_EQ(Run(), "300 1033 '' error=0\n") << "the read sets no error of its own";
+    EXPECT_EQ(LeftInTmp().size(), 1u);
+
+    test::ResetReports();
+    Installer().anyPathIsPackage = false;
+    Run();
+    ASSERT_EQ(test::Reports().size(), 1u);
+    EXPECT_EQ(test::Reports()[0].id, 300u);
+}
+
+TEST_F(InstallFlowTest, CountsAdvertisedProductsAsInstalled) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033", 1);
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031", 2);
+    EXPECT_EQ(Run(), "301 1033 'Notes'\n");
+}
+
+} // namespace
