@@ -7,12 +7,17 @@ namespace {
 
 constexpr DWORD PropertyCapacity = 1024; // characters, terminator included
 
-// The buffer is cleared first, so a query the service refuses reads as empty.
+// A query the service refuses reads as empty: the buffer is cleared first, and
+// whatever a failing call may have left in it is not taken. A value too long
+// for the buffer fails too (ERROR_MORE_DATA) and is not fetched again.
 std::wstring ReadProductProperty(const std::wstring& productCode, const wchar_t* property,
                                  std::wstring& buffer) {
     buffer.assign(PropertyCapacity, L'\0');
     DWORD length = PropertyCapacity;
-    installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    const UINT result =
+        installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    if (result != ERROR_SUCCESS)
+        return std::wstring();
     buffer.back() = L'\0';
     return std::wstring(buffer.c_str());
 }

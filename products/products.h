@@ -43,7 +43,8 @@ bool IsProductInstalled(const std::wstring& productCode);
 // The product's "VersionString"; empty when the service does not answer.
 std::wstring ReadInstalledVersion(const std::wstring& productCode);
 
-// Replaces both texts with "ProductName" and "Language"; always true.
+// Replaces both texts with "ProductName" and "Language" (each empty when the
+// service does not answer); always true.
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language);
 

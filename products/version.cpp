@@ -6,7 +6,9 @@
 namespace {
 
 // Cut to the low 16 bits, two's complement.
-std::uint16_t LowBits(std::int32_t value) { return static_cast<std::uint16_t>(value & 0xFFFF); }
+std::uint16_t LowBits(std::int32_t value) {
+    return static_cast<std::uint16_t>(value & 0xFFFF);
+}
 
 // Splits off the text before the first full stop of `remainder`; false when
 // there is none, leaving `remainder` as it was.
@@ -63,6 +65,6 @@ VersionNumber ParseVersion(std::wstring text) {
 }
 
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right) {
-    return left.first == right.first && left.second == right.second &&
-           left.third == right.third && left.fourth == right.fourth;
+    return left.first == right.first && left.second == right.second && left.third == right.third &&
+           left.fourth == right.fourth;
 }

@@ -119,11 +119,17 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR value, 
     auto found = TheDouble.products.find(test::Text(product));
     if (found == TheDouble.products.end())
         return ERROR_UNKNOWN_PRODUCT;
-    if (found->second.propertyResult != 0)
-        return found->second.propertyResult;
-    auto text = found->second.properties.find(test::Text(property));
-    if (text == found->second.properties.end())
-        return ERROR_UNKNOWN_PROPERTY;
+    const test::DoubleProduct& known = found->second;
+    auto text = known.properties.find(test::Text(property));
+    const UINT failure = known.propertyResult != 0        ? known.propertyResult
+                         : text == known.properties.end() ? UINT(ERROR_UNKNOWN_PROPERTY)
+                                                          : UINT(ERROR_SUCCESS);
+    if (failure != ERROR_SUCCESS) {
+        if (value != nullptr && length != nullptr)
+            std::copy_n(known.failureScribble.c_str(),
+                        std::min<std::size_t>(known.failureScribble.size(), *length), value);
+        return failure;
+    }
     return test::CopyOut(text->second, value, length);
 }
 

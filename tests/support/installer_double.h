@@ -16,6 +16,9 @@ struct DoubleProduct {
     int state = 5; // INSTALLSTATE
     std::map<std::wstring, std::wstring> properties; // "VersionString", "ProductName", "Language"
     UINT propertyResult = 0; // result of every MsiGetProductInfoW for this product
+    // Written into the buffer (no terminator, cut to its length) by every
+    // MsiGetProductInfoW of this product that fails, as a careless service might.
+    std::wstring failureScribble;
 };
 
 struct DoublePackage {

@@ -1,0 +1,129 @@
+// The product queries and the inventory against the recording installer
+// double: which states count, what is asked in which order, and what a
+// failing query leaves in the record.
+#include "products/products.h"
+
+#include "tests/support/installer_double.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using test::Installer;
+using test::Narrow;
+
+const std::wstring ProductA = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
+const std::wstring ProductB = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
+
+class ProductQueriesTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        test::ResetInstaller();
+        ProductInventory.clear();
+    }
+    void TearDown() override { ProductInventory.clear(); }
+
+    test::DoubleProduct& AddProduct(const std::wstring& code, int state = 5) {
+        test::DoubleProduct& product = Installer().products[code];
+        product.state = state;
+        product.properties[L"VersionString"] = L"1.0.0.0";
+        product.properties[L"ProductName"] = L"Tessaro Notes";
+        product.properties[L"Language"] = L"1033";
+        return product;
+    }
+};
+
+TEST_F(ProductQueriesTest, CountsOnlyInstalledAndAdvertisedStatesAsInstalled) {
+    struct Case {
+        int state;
+        bool installed;
+    };
+    const Case cases[] = {{5, true},   {1, true},  {2, false}, {-1, false},
+                          {-2, false}, {3, false}, {4, false}, {0, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("state " + std::to_string(c.state));
+        AddProduct(ProductA, c.state);
+        EXPECT_EQ(IsProductInstalled(ProductA), c.installed);
+    }
+}
+
+TEST_F(ProductQueriesTest, AsksStateVersionNameLanguageInThatOrderWithFullBuffers) {
+    AddProduct(ProductA);
+    AddProduct(ProductB, -1);
+    BuildInventory(ProductRecord(), ProductA + L";" + ProductB);
+
+    const std::vector<std::wstring> expected = {
+        L"MsiQueryProductStateW(" + ProductA + L")",
+        L"MsiGetProductInfoW(" + ProductA + L", VersionString, 1024)",
+        L"MsiGetProductInfoW(" + ProductA + L", ProductName, 1024)",
+        L"MsiGetProductInfoW(" + ProductA + L", Language, 1024)",
+        L"MsiQueryProductStateW(" + ProductB + L")",
+    };
+    std::string calls;
+    for (const std::wstring& call : Installer().calls)
+        calls += Narrow(call) + "\n";
+    EXPECT_EQ(Installer().calls, expected) << calls;
+    ASSERT_EQ(ProductInventory.size(), 1u);
+    EXPECT_EQ(Narrow(ProductInventory[0].productName), "Tessaro Notes");
+}
+
+TEST_F(ProductQueriesTest, KeepsAdvertisedProductsAndLeavesOutOtherUsersProducts) {
+    AddProduct(ProductA, 1);
+    AddProduct(ProductB, 2);
+    BuildInventory(ProductRecord(), ProductA + L";" + ProductB);
+    ASSERT_EQ(ProductInventory.size(), 1u);
+    EXPECT_EQ(Narrow(ProductInventory[0].productCode), Narrow(ProductA));
+}
+
+TEST_F(ProductQueriesTest, FailingQueriesGiveEmptyTextsEvenAfterTheServiceWroteIntoTheBuffer) {
+    for (const std::wstring& scribble : {std::wstring(), std::wstring(L"garbage")}) {
+        SCOPED_TRACE("scribble \"" + Narrow(scribble) + "\"");
+        test::DoubleProduct& product = AddProduct(ProductA);
+        product.propertyResult = ERROR_BAD_CONFIGURATION;
+        product.failureScribble = scribble;
+
+        std::wstring name = L"left over";
+        std::wstring language = L"9999";
+        EXPECT_TRUE(ReadProductNameAndLanguage(ProductA, name, language));
+        EXPECT_EQ(Narrow(name), "");
+        EXPECT_EQ(Narrow(language), "");
+        EXPECT_EQ(Narrow(ReadInstalledVersion(ProductA)), "");
+    }
+}
+
+TEST_F(ProductQueriesTest, FailingLanguageQueryDoesNotRepeatTheName) {
+    // The two queries share one buffer: the name must not show through.
+    for (const std::wstring& scribble : {std::wstring(), std::wstring(L"10")}) {
+        SCOPED_TRACE("scribble \"" + Narrow(scribble) + "\"");
+        test::DoubleProduct& product = AddProduct(ProductA);
+        product.properties.erase(L"Language");
+        product.failureScribble = scribble;
+
+        std::wstring name;
+        std::wstring language;
+        EXPECT_TRUE(ReadProductNameAndLanguage(ProductA, name, language));
+        EXPECT_EQ(Narrow(name), "Tessaro Notes");
+        EXPECT_EQ(Narrow(language), "");
+    }
+}
+
+TEST_F(ProductQueriesTest, ReadsValuesUpTo1023CharactersAndNoLonger) {
+    test::DoubleProduct& product = AddProduct(ProductA);
+    product.properties[L"ProductName"] = std::wstring(1023, L'n');
+    product.properties[L"Language"] = std::wstring(1024, L'1');
+    std::wstring name;
+    std::wstring language;
+    ReadProductNameAndLanguage(ProductA, name, language);
+    EXPECT_EQ(name.size(), 1023u);
+    // Too long for the buffer: the service fails the query and gives a cut value.
+    EXPECT_EQ(language.size(), 0u) << Narrow(language.substr(0, 20)) << "...";
+}
+
+TEST_F(ProductQueriesTest, UnknownProductIsLeftOutWithoutPropertyQueries) {
+    BuildInventory(ProductRecord(), ProductA);
+    EXPECT_TRUE(ProductInventory.empty());
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiGetProductInfoW").empty());
+}
+
+} // namespace
