@@ -1,0 +1,111 @@
+#include "tests/support/products.h"
+
+#include "tests/support/test_support.h"
+
+#include <msi.h>
+
+#include <utility>
+
+namespace test {
+
+namespace {
+
+constexpr DWORD InstallerTimeout = 120000; // milliseconds, per msiexec run
+
+// msiexec's command line: "msiexec <option> <target> /qn".
+ProcessResult RunInstaller(const std::wstring& option, const std::wstring& target) {
+    return RunProcess(L"msiexec.exe " + option + L" " + Quote(target) + L" /qn", std::wstring(),
+                      InstallerTimeout);
+}
+
+testing::AssertionResult CheckInstalled(const std::wstring& what, const std::wstring& productCode,
+                                        const ProcessResult& run) {
+    if (!run.started)
+        return testing::AssertionFailure() << "msiexec did not start for " << Narrow(what);
+    const int state = QueryProductState(productCode);
+    if (run.exitCode != ERROR_SUCCESS || state != INSTALLSTATE_DEFAULT)
+        return testing::AssertionFailure()
+               << "installing " << Narrow(what) << ": msiexec exit code " << run.exitCode
+               << ", state of " << Narrow(productCode) << " afterwards " << state;
+    return testing::AssertionSuccess();
+}
+
+} // namespace
+
+int QueryProductState(const std::wstring& productCode) {
+    return MsiQueryProductStateW(productCode.c_str());
+}
+
+testing::AssertionResult InstallProduct(const std::wstring& packagePath,
+                                        const std::wstring& productCode) {
+    return CheckInstalled(packagePath, productCode, RunInstaller(L"/i", packagePath));
+}
+
+testing::AssertionResult InstallProduct(const samples::SampleProduct& product) {
+    return InstallProduct(product.package, product.productCode);
+}
+
+testing::AssertionResult UninstallProduct(const std::wstring& productCode) {
+    const ProcessResult run = RunInstaller(L"/x", productCode);
+    if (!run.started)
+        return testing::AssertionFailure() << "msiexec did not start for " << Narrow(productCode);
+    const int state = QueryProductState(productCode);
+    if (run.exitCode != ERROR_SUCCESS || state == INSTALLSTATE_DEFAULT ||
+        state == INSTALLSTATE_ADVERTISED)
+        return testing::AssertionFailure()
+               << "uninstalling " << Narrow(productCode) << ": msiexec exit code " << run.exitCode
+               << ", state afterwards " << state;
+    return testing::AssertionSuccess();
+}
+
+ScopedProduct::~ScopedProduct() {
+    UninstallOrFail();
+}
+
+ScopedProduct::ScopedProduct(ScopedProduct&& other) noexcept
+    : productCode_(std::exchange(other.productCode_, std::wstring())) {}
+
+ScopedProduct& ScopedProduct::operator=(ScopedProduct&& other) noexcept {
+    if (this != &other) {
+        UninstallOrFail();
+        productCode_ = std::exchange(other.productCode_, std::wstring());
+    }
+    return *this;
+}
+
+testing::AssertionResult ScopedProduct::Install(const std::wstring& packagePath,
+                                                const std::wstring& productCode) {
+    const testing::AssertionResult removed = Uninstall();
+    if (!removed)
+        return removed;
+    const ProcessResult run = RunInstaller(L"/i", packagePath);
+    if (run.started)
+        productCode_ = productCode;
+    return CheckInstalled(packagePath, productCode, run);
+}
+
+testing::AssertionResult ScopedProduct::Install(const samples::SampleProduct& product) {
+    return Install(product.package, product.productCode);
+}
+
+testing::AssertionResult ScopedProduct::Uninstall() {
+    if (!*this)
+        return testing::AssertionSuccess();
+    const std::wstring productCode = Release();
+    // A product that never got installed has nothing to remove.
+    if (QueryProductState(productCode) == INSTALLSTATE_UNKNOWN)
+        return testing::AssertionSuccess();
+    return UninstallProduct(productCode);
+}
+
+void ScopedProduct::UninstallOrFail() {
+    const testing::AssertionResult removed = Uninstall();
+    if (!removed)
+        ADD_FAILURE() << removed.message();
+}
+
+std::wstring ScopedProduct::Release() {
+    return std::exchange(productCode_, std::wstring());
+}
+
+} // namespace test
