@@ -79,7 +79,8 @@ testing::AssertionResult ScopedProduct::Install(const std::wstring& packagePath,
     if (!removed)
         return removed;
     const ProcessResult run = RunInstaller(L"/i", packagePath);
-    if (run.started)
+    // A failed msiexec has rolled back; the product may be another holder's.
+    if (run.started && run.exitCode == ERROR_SUCCESS)
         productCode_ = productCode;
     return CheckInstalled(packagePath, productCode, run);
 }

@@ -15,7 +15,9 @@ namespace test {
 int QueryProductState(const std::wstring& productCode);
 
 // Runs "msiexec /i <package> /qn" and waits for it: success when msiexec
-// exits 0 and the product then reads as installed (state 5).
+// exits 0 and the product then reads as installed (state 5). A product code
+// is installed at one version at a time: installing another version of an
+// installed product fails (1638, ERROR_PRODUCT_VERSION); uninstall it first.
 testing::AssertionResult InstallProduct(const std::wstring& packagePath,
                                         const std::wstring& productCode);
 testing::AssertionResult InstallProduct(const samples::SampleProduct& product);
@@ -36,7 +38,8 @@ class ScopedProduct {
     ScopedProduct& operator=(const ScopedProduct&) = delete;
 
     // Uninstalls what it held, then installs the package and holds the
-    // product whenever msiexec ran, so that a half-made install is removed too.
+    // product when msiexec succeeded, even if the state check then fails, so
+    // that a half-made install is removed too.
     testing::AssertionResult Install(const std::wstring& packagePath,
                                      const std::wstring& productCode);
     testing::AssertionResult Install(const samples::SampleProduct& product);
