@@ -1,26 +1,133 @@
-// Writes a patch package: an OLE compound file with the installer's patch class.
-#include <windows.h>
+// patch_writer.exe: writes a patch package, or (with --summary-only) a
+// compound file that carries nothing but chosen summary properties.
+#include "tools/patch_writer/patch_writer.h"
 
-#include <objbase.h>
+#include <cstdio>
+#include <cwchar>
+#include <string>
 
 namespace {
 
-// {000C1086-0000-0000-C000-000000000046}
-const CLSID PatchClass = {0x000C1086, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr wchar_t Usage[] =
+    L"usage:\n"
+    L"  patch_writer OUTPUT --target {PRODUCT}:{UPGRADE}[:LANGUAGE] [--target ...]\n"
+    L"               --patch-code {GUID} --from VERSION --to VERSION\n"
+    L"               [--keywords TEXT] [--obsoletes {GUID}] [--package-code {GUID}]\n"
+    L"               [--title TEXT] [--subject TEXT] [--author TEXT] [--comments TEXT]\n"
+    L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n";
+
+int Fail(const std::wstring& message) {
+    std::fwprintf(stderr, L"patch_writer: %ls\n", message.c_str());
+    return 1;
+}
+
+int FailUsage(const std::wstring& message) {
+    std::fwprintf(stderr, L"patch_writer: %ls\n%ls", message.c_str(), Usage);
+    return 2;
+}
+
+// "ID=VALUE" split at the first "="; false when ID is not a number.
+bool SplitAssignment(const std::wstring& text, UINT& property, std::wstring& value) {
+    const std::wstring::size_type equals = text.find(L'=');
+    if (equals == std::wstring::npos || equals == 0)
+        return false;
+    wchar_t* end = nullptr;
+    const unsigned long number = std::wcstoul(text.c_str(), &end, 10);
+    if (end != text.c_str() + equals)
+        return false;
+    property = UINT(number);
+    value = text.substr(equals + 1);
+    return true;
+}
+
+bool ParseTarget(const std::wstring& text, patchwriter::PatchTarget& target) {
+    const std::wstring::size_type first = text.find(L':');
+    if (first == std::wstring::npos)
+        return false;
+    const std::wstring::size_type second = text.find(L':', first + 1);
+    target.productCode = text.substr(0, first);
+    target.upgradeCode = text.substr(first + 1, second == std::wstring::npos ? std::wstring::npos
+                                                                             : second - first - 1);
+    target.language = second == std::wstring::npos ? std::wstring() : text.substr(second + 1);
+    return true;
+}
+
+int WriteSummaryOnly(const std::wstring& output, int argc, wchar_t** argv, int next) {
+    std::int16_t codepage = 1252;
+    for (int i = next; i < argc; ++i) {
+        if (std::wstring(argv[i]) == L"--codepage" && i + 1 < argc) {
+            codepage = std::int16_t(std::wcstol(argv[++i], nullptr, 10));
+        }
+    }
+    patchwriter::SummaryInformation summary(codepage);
+    for (int i = next; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if (option == L"--codepage") {
+            ++i;
+            continue;
+        }
+        if ((option != L"--text" && option != L"--int") || i + 1 >= argc)
+            return FailUsage(L"unexpected argument '" + option + L"'");
+        UINT property = 0;
+        std::wstring value;
+        if (!SplitAssignment(argv[++i], property, value))
+            return FailUsage(L"expected ID=VALUE, got '" + std::wstring(argv[i]) + L"'");
+        if (option == L"--text")
+            summary.SetText(property, value);
+        else
+            summary.SetInteger(property, std::int32_t(std::wcstol(value.c_str(), nullptr, 10)));
+    }
+    if (!patchwriter::WriteSummaryPackage(output, summary))
+        return Fail(L"cannot write '" + output + L"'");
+    return 0;
+}
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2)
-        return 2;
-    if (FAILED(CoInitialize(nullptr)))
-        return 1;
-    IStorage* root = nullptr;
-    HRESULT hr = StgCreateDocfile(argv[1], STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0, &root);
-    if (SUCCEEDED(hr)) {
-        hr = root->SetClass(PatchClass);
-        root->Release();
+    if (argc < 2)
+        return FailUsage(L"no output file");
+    const std::wstring output = argv[1];
+    if (argc > 2 && std::wstring(argv[2]) == L"--summary-only")
+        return WriteSummaryOnly(output, argc, argv, 3);
+
+    patchwriter::PatchDefinition definition;
+    for (int i = 2; i < argc; ++i) {
+        const std::wstring option = argv[i];
+        if (i + 1 >= argc)
+            return FailUsage(L"'" + option + L"' needs a value");
+        const std::wstring value = argv[++i];
+        if (option == L"--target") {
+            patchwriter::PatchTarget target;
+            if (!ParseTarget(value, target))
+                return FailUsage(L"expected {PRODUCT}:{UPGRADE}[:LANGUAGE], got '" + value + L"'");
+            definition.targets.push_back(target);
+        } else if (option == L"--patch-code") {
+            definition.patchCode = value;
+        } else if (option == L"--from") {
+            definition.fromVersion = value;
+        } else if (option == L"--to") {
+            definition.toVersion = value;
+        } else if (option == L"--keywords") {
+            definition.keywords = value;
+        } else if (option == L"--obsoletes") {
+            definition.obsoletedPatchCodes.push_back(value);
+        } else if (option == L"--package-code") {
+            definition.newPackageCode = value;
+        } else if (option == L"--title") {
+            definition.title = value;
+        } else if (option == L"--subject") {
+            definition.subject = value;
+        } else if (option == L"--author") {
+            definition.author = value;
+        } else if (option == L"--comments") {
+            definition.comments = value;
+        } else {
+            return FailUsage(L"unknown option '" + option + L"'");
+        }
     }
-    CoUninitialize();
-    return SUCCEEDED(hr) ? 0 : 1;
+    std::wstring error;
+    if (!patchwriter::WritePatchPackage(output, definition, error))
+        return Fail(error);
+    return 0;
 }

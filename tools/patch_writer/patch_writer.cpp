@@ -1,0 +1,505 @@
+#include "tools/patch_writer/patch_writer.h"
+
+#include <objbase.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace patchwriter {
+
+const CLSID PatchClass = {
+    0x000C1086, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const CLSID TransformClass = {
+    0x000C1082, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+namespace {
+
+// {F29F85E0-4FF9-1068-AB91-08002B27B3D9}
+const GUID SummaryFormat = {
+    0xF29F85E0, 0x4FF9, 0x1068, {0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9}};
+
+constexpr std::uint32_t TypeI2 = 2;        // VT_I2
+constexpr std::uint32_t TypeI4 = 3;        // VT_I4
+constexpr std::uint32_t TypeLpstr = 30;    // VT_LPSTR
+constexpr std::uint32_t TypeFileTime = 64; // VT_FILETIME
+
+// Transform validation (upper word of PID_CHARCOUNT) and error-condition
+// flags (lower word).
+constexpr std::uint32_t ValidateProduct = 0x0002;
+constexpr std::uint32_t ValidateUpdateVersion = 0x0020;
+constexpr std::uint32_t ValidateNewEqualBaseVersion = 0x0100;
+constexpr std::uint32_t ValidateUpgradeCode = 0x0800;
+constexpr std::uint32_t IgnoreAddExistingRow = 0x0001;
+constexpr std::uint32_t IgnoreDeleteMissingRow = 0x0002;
+constexpr std::uint32_t IgnoreAddExistingTable = 0x0004;
+constexpr std::uint32_t IgnoreUpdateMissingRow = 0x0010;
+
+// Owns one COM interface pointer and releases it exactly once.
+template <typename Interface> class ComHolder {
+  public:
+    ComHolder() = default;
+    ~ComHolder() { reset(); }
+    ComHolder(ComHolder&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+    ComHolder& operator=(ComHolder&& other) noexcept {
+        if (this != &other) {
+            reset();
+            pointer_ = std::exchange(other.pointer_, nullptr);
+        }
+        return *this;
+    }
+    ComHolder(const ComHolder&) = delete;
+    ComHolder& operator=(const ComHolder&) = delete;
+
+    Interface* get() const { return pointer_; }
+    Interface** out() {
+        reset();
+        return &pointer_;
+    }
+    void reset() {
+        if (pointer_ != nullptr)
+            std::exchange(pointer_, nullptr)->Release();
+    }
+
+  private:
+    Interface* pointer_ = nullptr;
+};
+
+// Balances a successful CoInitialize.
+class ComScope {
+  public:
+    ComScope() : initialized_(SUCCEEDED(CoInitialize(nullptr))) {}
+    ~ComScope() {
+        if (initialized_)
+            CoUninitialize();
+    }
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+
+  private:
+    bool initialized_;
+};
+
+void AppendUint16(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
+}
+
+void AppendUint32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
+    AppendUint16(bytes, value & 0xFFFF);
+    AppendUint16(bytes, value >> 16);
+}
+
+void AppendGuid(std::vector<std::uint8_t>& bytes, const GUID& guid) {
+    AppendUint32(bytes, guid.Data1);
+    AppendUint16(bytes, guid.Data2);
+    AppendUint16(bytes, guid.Data3);
+    bytes.insert(bytes.end(), guid.Data4, guid.Data4 + 8);
+}
+
+void PutUint32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i)
+        bytes[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
+}
+
+std::string ToCodepage(const std::wstring& text, UINT codepage) {
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(codepage, 0, text.data(), int(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
+    std::string result(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(codepage, 0, text.data(), int(text.size()), &result[0], size, nullptr,
+                            nullptr);
+    return result;
+}
+
+std::string Ascii(const std::wstring& text) {
+    return ToCodepage(text, CP_ACP);
+}
+
+// 0..63 for the characters that the name compression packs, -1 otherwise.
+int NameDigit(wchar_t ch) {
+    if (ch >= L'0' && ch <= L'9')
+        return ch - L'0';
+    if (ch >= L'A' && ch <= L'Z')
+        return ch - L'A' + 10;
+    if (ch >= L'a' && ch <= L'z')
+        return ch - L'a' + 36;
+    if (ch == L'.')
+        return 62;
+    if (ch == L'_')
+        return 63;
+    return -1;
+}
+
+bool WriteStream(IStorage* storage, const std::wstring& name,
+                 const std::vector<std::uint8_t>& bytes) {
+    ComHolder<IStream> stream;
+    if (FAILED(storage->CreateStream(name.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
+                                     0, 0, stream.out())))
+        return false;
+    ULONG written = 0;
+    if (bytes.empty())
+        return true;
+    return SUCCEEDED(stream.get()->Write(bytes.data(), ULONG(bytes.size()), &written)) &&
+           written == bytes.size();
+}
+
+bool WriteSummaryStream(IStorage* storage, const SummaryInformation& summary) {
+    return WriteStream(storage, L"\005SummaryInformation", summary.Serialize());
+}
+
+bool WriteStringPool(IStorage* storage, const StringPool& pool) {
+    return WriteStream(storage, EncodeStreamName(L"_StringPool", true), pool.PoolBytes()) &&
+           WriteStream(storage, EncodeStreamName(L"_StringData", true), pool.DataBytes());
+}
+
+// The rows of one table in a transform, each a column mask and its fields.
+struct TransformTable {
+    std::wstring name;
+    std::vector<std::uint8_t> rows;
+};
+
+// A row that changes the Value of the Property row `property` (mask: the
+// Value column, index 1; the key column is always present).
+void AppendPropertyUpdate(TransformTable& table, StringPool& pool, const std::wstring& property,
+                          const std::wstring& value) {
+    AppendUint16(table.rows, 0x0002);
+    AppendUint16(table.rows, pool.Reference(Ascii(property)));
+    AppendUint16(table.rows, pool.Reference(Ascii(value)));
+}
+
+// A row that adds the Property row `property` (low bit set: the first two
+// columns follow in order).
+void AppendPropertyInsert(TransformTable& table, StringPool& pool, const std::wstring& property,
+                          const std::wstring& value) {
+    AppendUint16(table.rows, 0x0201);
+    AppendUint16(table.rows, pool.Reference(Ascii(property)));
+    AppendUint16(table.rows, pool.Reference(Ascii(value)));
+}
+
+bool WriteTransform(IStorage* parent, const std::wstring& name, const SummaryInformation& summary,
+                    const StringPool& pool, const std::vector<TransformTable>& tables) {
+    ComHolder<IStorage> storage;
+    if (FAILED(parent->CreateStorage(
+            name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0, 0,
+            storage.out())))
+        return false;
+    if (FAILED(storage.get()->SetClass(TransformClass)))
+        return false;
+    if (!WriteSummaryStream(storage.get(), summary) || !WriteStringPool(storage.get(), pool))
+        return false;
+    for (const TransformTable& table : tables)
+        if (!WriteStream(storage.get(), EncodeStreamName(table.name, true), table.rows))
+            return false;
+    return true;
+}
+
+SummaryInformation TransformSummary(const PatchDefinition& definition, const PatchTarget& target) {
+    SummaryInformation summary;
+    const std::wstring platformLanguage = L";" + target.language;
+    summary.SetText(PropertyTitle, L"Transform");
+    summary.SetText(PropertyTemplate, platformLanguage);
+    summary.SetText(PropertyLastAuthor, platformLanguage);
+    summary.SetText(PropertyRevNumber, target.productCode + definition.fromVersion + L";" +
+                                           target.productCode + definition.toVersion + L";" +
+                                           target.upgradeCode);
+    summary.SetInteger(PropertyPageCount, 200);
+    const std::uint32_t validation =
+        ValidateProduct | ValidateUpdateVersion | ValidateNewEqualBaseVersion | ValidateUpgradeCode;
+    const std::uint32_t ignored = IgnoreAddExistingRow | IgnoreDeleteMissingRow |
+                                  IgnoreAddExistingTable | IgnoreUpdateMissingRow;
+    summary.SetInteger(PropertyCharCount, std::int32_t((validation << 16) | ignored));
+    return summary;
+}
+
+bool IsDottedVersion(const std::wstring& text) {
+    if (text.empty() || text.front() == L'.' || text.back() == L'.')
+        return false;
+    int dots = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'.') {
+            if (text[i - 1] == L'.')
+                return false;
+            ++dots;
+        } else if (text[i] < L'0' || text[i] > L'9') {
+            return false;
+        }
+    }
+    return dots <= 3;
+}
+
+} // namespace
+
+SummaryInformation::SummaryInformation(std::int16_t codepage) : codepage_(codepage) {
+    Value value;
+    value.type = TypeI2;
+    AppendUint16(value.payload, std::uint16_t(codepage));
+    AppendUint16(value.payload, 0);
+    values_[PropertyCodepage] = value;
+}
+
+void SummaryInformation::SetText(UINT property, const std::wstring& text) {
+    const std::string bytes = ToCodepage(text, std::uint16_t(codepage_));
+    Value value;
+    value.type = TypeLpstr;
+    AppendUint32(value.payload, std::uint32_t(bytes.size() + 1)); // terminator included
+    value.payload.insert(value.payload.end(), bytes.begin(), bytes.end());
+    value.payload.push_back(0);
+    values_[property] = value;
+}
+
+void SummaryInformation::SetInteger(UINT property, std::int32_t integer) {
+    Value value;
+    value.type = TypeI4;
+    AppendUint32(value.payload, std::uint32_t(integer));
+    values_[property] = value;
+}
+
+void SummaryInformation::SetFileTime(UINT property, FILETIME time) {
+    Value value;
+    value.type = TypeFileTime;
+    AppendUint32(value.payload, time.dwLowDateTime);
+    AppendUint32(value.payload, time.dwHighDateTime);
+    values_[property] = value;
+}
+
+void SummaryInformation::Remove(UINT property) {
+    values_.erase(property);
+}
+
+std::vector<std::uint8_t> SummaryInformation::Serialize() const {
+    std::vector<std::uint8_t> bytes;
+    AppendUint16(bytes, 0xFFFE);     // byte order
+    AppendUint16(bytes, 0);          // format
+    AppendUint32(bytes, 0x00020006); // originating system: Win32, version 6.0
+    AppendGuid(bytes, GUID_NULL);
+    AppendUint32(bytes, 1); // one section
+    AppendGuid(bytes, SummaryFormat);
+    const std::size_t sectionStart = bytes.size() + 4;
+    AppendUint32(bytes, std::uint32_t(sectionStart));
+
+    std::vector<std::uint8_t> section;
+    AppendUint32(section, 0); // size, filled in below
+    AppendUint32(section, std::uint32_t(values_.size()));
+    const std::size_t tableStart = section.size();
+    section.resize(tableStart + 8 * values_.size());
+    std::size_t entry = tableStart;
+    for (const auto& [property, value] : values_) {
+        PutUint32(section, entry, property);
+        PutUint32(section, entry + 4, std::uint32_t(section.size()));
+        entry += 8;
+        AppendUint32(section, value.type);
+        section.insert(section.end(), value.payload.begin(), value.payload.end());
+        while (section.size() % 4 != 0)
+            section.push_back(0);
+    }
+    PutUint32(section, 0, std::uint32_t(section.size()));
+    bytes.insert(bytes.end(), section.begin(), section.end());
+    return bytes;
+}
+
+std::wstring EncodeStreamName(const std::wstring& name, bool isTable) {
+    std::wstring encoded;
+    if (isTable)
+        encoded.push_back(wchar_t(0x4840));
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const int first = NameDigit(name[i]);
+        if (first < 0) {
+            encoded.push_back(name[i]);
+            continue;
+        }
+        const int second = i + 1 < name.size() ? NameDigit(name[i + 1]) : -1;
+        if (second >= 0) {
+            encoded.push_back(wchar_t(0x3800 + first + (second << 6)));
+            ++i;
+        } else {
+            encoded.push_back(wchar_t(0x4800 + first));
+        }
+    }
+    return encoded;
+}
+
+std::uint16_t StringPool::Reference(const std::string& text) {
+    if (text.empty())
+        return 0;
+    auto found = std::find(strings_.begin(), strings_.end(), text);
+    if (found != strings_.end()) {
+        const std::size_t index = std::size_t(found - strings_.begin());
+        ++references_[index];
+        return std::uint16_t(index + 1);
+    }
+    strings_.push_back(text);
+    references_.push_back(1);
+    return std::uint16_t(strings_.size());
+}
+
+std::vector<std::uint8_t> StringPool::PoolBytes() const {
+    std::vector<std::uint8_t> bytes;
+    AppendUint32(bytes, codepage_); // two-byte string references
+    for (std::size_t i = 0; i < strings_.size(); ++i) {
+        AppendUint16(bytes, std::uint32_t(strings_[i].size()));
+        AppendUint16(bytes, references_[i]);
+    }
+    return bytes;
+}
+
+std::vector<std::uint8_t> StringPool::DataBytes() const {
+    std::vector<std::uint8_t> bytes;
+    for (const std::string& text : strings_)
+        bytes.insert(bytes.end(), text.begin(), text.end());
+    return bytes;
+}
+
+bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& summary) {
+    ComScope com;
+    ComHolder<IStorage> root;
+    if (FAILED(StgCreateDocfile(path.c_str(),
+                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
+                                0, root.out())))
+        return false;
+    return SUCCEEDED(root.get()->SetClass(PatchClass)) &&
+           WriteStringPool(root.get(), StringPool()) && WriteSummaryStream(root.get(), summary);
+}
+
+bool IsRegistryGuid(const std::wstring& text) {
+    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
+        return false;
+    for (std::size_t i = 1; i < 37; ++i) {
+        const wchar_t ch = text[i];
+        if (i == 9 || i == 14 || i == 19 || i == 24) {
+            if (ch != L'-')
+                return false;
+        } else if (!((ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F'))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& error) {
+    if (definition.targets.empty()) {
+        error = L"no target product";
+        return false;
+    }
+    for (const PatchTarget& target : definition.targets) {
+        if (!IsRegistryGuid(target.productCode)) {
+            error = L"product code '" + target.productCode + L"' is not a {GUID} in registry form";
+            return false;
+        }
+        if (!IsRegistryGuid(target.upgradeCode)) {
+            error = L"upgrade code '" + target.upgradeCode + L"' of " + target.productCode +
+                    L" is not a {GUID} in registry form";
+            return false;
+        }
+        for (wchar_t ch : target.language)
+            if (ch < L'0' || ch > L'9') {
+                error = L"language '" + target.language + L"' is not a decimal language id";
+                return false;
+            }
+    }
+    if (!IsRegistryGuid(definition.patchCode)) {
+        error = L"patch code '" + definition.patchCode + L"' is not a {GUID} in registry form";
+        return false;
+    }
+    for (const std::wstring& code : definition.obsoletedPatchCodes)
+        if (!IsRegistryGuid(code)) {
+            error = L"obsoleted patch code '" + code + L"' is not a {GUID} in registry form";
+            return false;
+        }
+    if (!definition.newPackageCode.empty() && !IsRegistryGuid(definition.newPackageCode)) {
+        error =
+            L"package code '" + definition.newPackageCode + L"' is not a {GUID} in registry form";
+        return false;
+    }
+    if (!IsDottedVersion(definition.fromVersion) || !IsDottedVersion(definition.toVersion)) {
+        error = L"versions must be dotted numbers (a.b.c.d)";
+        return false;
+    }
+    // 26 transform pairs keep every substorage name short.
+    if (definition.targets.size() > 26) {
+        error = L"too many target products";
+        return false;
+    }
+    return true;
+}
+
+std::wstring TransformName(std::size_t index) {
+    return L"T" + std::to_wstring(index + 1) + L"ToUpgrade";
+}
+
+bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definition,
+                       std::wstring& error) {
+    if (!ValidatePatchDefinition(definition, error))
+        return false;
+
+    std::wstring products;
+    std::wstring transforms;
+    for (std::size_t i = 0; i < definition.targets.size(); ++i) {
+        if (i > 0) {
+            products += L";";
+            transforms += L";";
+        }
+        products += definition.targets[i].productCode;
+        transforms += L":" + TransformName(i) + L";:#" + TransformName(i);
+    }
+    std::wstring revision = definition.patchCode;
+    for (const std::wstring& code : definition.obsoletedPatchCodes)
+        revision += code;
+
+    SummaryInformation summary;
+    summary.SetText(PropertyTitle, definition.title);
+    summary.SetText(PropertySubject, definition.subject);
+    summary.SetText(PropertyAuthor, definition.author);
+    summary.SetText(PropertyKeywords,
+                    definition.keywords.empty()
+                        ? definition.toVersion + L";" + definition.fromVersion + L","
+                        : definition.keywords);
+    summary.SetText(PropertyComments, definition.comments);
+    summary.SetText(PropertyTemplate, products);
+    summary.SetText(PropertyLastAuthor, transforms);
+    summary.SetText(PropertyRevNumber, revision);
+    summary.SetInteger(PropertyWordCount, 1);
+
+    ComScope com;
+    ComHolder<IStorage> root;
+    if (FAILED(StgCreateDocfile(path.c_str(),
+                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
+                                0, root.out()))) {
+        error = L"cannot create '" + path + L"'";
+        return false;
+    }
+    bool written = SUCCEEDED(root.get()->SetClass(PatchClass)) &&
+                   WriteStringPool(root.get(), StringPool()) &&
+                   WriteSummaryStream(root.get(), summary);
+
+    for (std::size_t i = 0; written && i < definition.targets.size(); ++i) {
+        const PatchTarget& target = definition.targets[i];
+        const SummaryInformation transformSummary = TransformSummary(definition, target);
+
+        // The product transform: what the upgraded product differs in.
+        StringPool productPool;
+        TransformTable productProperties{L"Property", {}};
+        AppendPropertyUpdate(productProperties, productPool, L"ProductVersion",
+                             definition.toVersion);
+        written = WriteTransform(root.get(), TransformName(i), transformSummary, productPool,
+                                 {productProperties});
+
+        // The patch transform: what the patch itself brings along.
+        StringPool patchPool;
+        std::vector<TransformTable> patchTables;
+        if (!definition.newPackageCode.empty()) {
+            TransformTable patchProperties{L"Property", {}};
+            AppendPropertyInsert(patchProperties, patchPool, L"PATCHNEWPACKAGECODE",
+                                 definition.newPackageCode);
+            patchTables.push_back(patchProperties);
+        }
+        written = written && WriteTransform(root.get(), L"#" + TransformName(i), transformSummary,
+                                            patchPool, patchTables);
+    }
+    if (!written)
+        error = L"cannot write the streams of '" + path + L"'";
+    return written;
+}
+
+} // namespace patchwriter

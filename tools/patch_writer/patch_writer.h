@@ -1,0 +1,125 @@
+// Writes installer packages of the patch kind: OLE compound files with the
+// patch class, their summary information, string pools and transforms.
+// Used by the build (the sample patch) and by tests (fixtures written at test
+// time).
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace patchwriter {
+
+// Summary property identifiers.
+constexpr UINT PropertyCodepage = 1;      // PID_CODEPAGE, VT_I2
+constexpr UINT PropertyTitle = 2;         // PID_TITLE
+constexpr UINT PropertySubject = 3;       // PID_SUBJECT
+constexpr UINT PropertyAuthor = 4;        // PID_AUTHOR
+constexpr UINT PropertyKeywords = 5;      // PID_KEYWORDS
+constexpr UINT PropertyComments = 6;      // PID_COMMENTS
+constexpr UINT PropertyTemplate = 7;      // PID_TEMPLATE
+constexpr UINT PropertyLastAuthor = 8;    // PID_LASTAUTHOR
+constexpr UINT PropertyRevNumber = 9;     // PID_REVNUMBER
+constexpr UINT PropertyCreateTime = 12;   // PID_CREATE_DTM, VT_FILETIME
+constexpr UINT PropertyLastSaveTime = 13; // PID_LASTSAVE_DTM, VT_FILETIME
+constexpr UINT PropertyPageCount = 14;    // PID_PAGECOUNT, VT_I4
+constexpr UINT PropertyWordCount = 15;    // PID_WORDCOUNT, VT_I4
+constexpr UINT PropertyCharCount = 16;    // PID_CHARCOUNT, VT_I4
+constexpr UINT PropertyAppName = 18;      // PID_APPNAME
+constexpr UINT PropertySecurity = 19;     // PID_SECURITY, VT_I4
+
+// {000C1086-0000-0000-C000-000000000046}
+extern const CLSID PatchClass;
+// {000C1082-0000-0000-C000-000000000046}
+extern const CLSID TransformClass;
+
+// The summary-information property set, serialised by hand: one section
+// (FMTID_SummaryInformation), texts as VT_LPSTR in the set's code page.
+class SummaryInformation {
+  public:
+    explicit SummaryInformation(std::int16_t codepage = 1252);
+
+    void SetText(UINT property, const std::wstring& text);
+    void SetInteger(UINT property, std::int32_t value);
+    void SetFileTime(UINT property, FILETIME value);
+    void Remove(UINT property);
+
+    // The bytes of the "\005SummaryInformation" stream.
+    std::vector<std::uint8_t> Serialize() const;
+
+  private:
+    struct Value {
+        std::uint32_t type = 0;            // VT_LPSTR, VT_I2, VT_I4 or VT_FILETIME
+        std::vector<std::uint8_t> payload; // the value bytes after the type
+    };
+    std::int16_t codepage_;
+    std::map<UINT, Value> values_;
+};
+
+// The installer's stream-name compression: characters of [0-9A-Za-z._] go
+// two to a character from U+3800, or one to a character from U+4800; a table
+// name starts with U+4840.
+std::wstring EncodeStreamName(const std::wstring& name, bool isTable);
+
+// A string pool as the "_StringPool"/"_StringData" pair keeps it. Id 0 is the
+// null string; ids are handed out in order of first use.
+class StringPool {
+  public:
+    explicit StringPool(std::uint16_t codepage = 0) : codepage_(codepage) {}
+
+    // The id of `text` (interned on first use); every call counts one reference.
+    std::uint16_t Reference(const std::string& text);
+
+    std::vector<std::uint8_t> PoolBytes() const;
+    std::vector<std::uint8_t> DataBytes() const;
+
+  private:
+    std::uint16_t codepage_;
+    std::vector<std::string> strings_; // strings_[i] has id i + 1
+    std::vector<std::uint16_t> references_;
+};
+
+// Writes a compound file with the patch class, the string-pool streams (empty
+// pool) and `summary`. `path` is replaced if it exists.
+bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& summary);
+
+// One product that a patch serves.
+struct PatchTarget {
+    std::wstring productCode; // "{...}", registry form
+    std::wstring upgradeCode; // "{...}"; empty: the product is not checked by upgrade code
+    std::wstring language;    // decimal language id of the product; may be empty
+};
+
+struct PatchDefinition {
+    std::vector<PatchTarget> targets;
+    std::wstring patchCode; // "{...}"
+    std::vector<std::wstring> obsoletedPatchCodes;
+    std::wstring fromVersion; // the version the patch applies to
+    std::wstring toVersion;   // ProductVersion after the patch
+    std::wstring keywords;    // empty: "TO;FROM,"
+    std::wstring title = L"Patch";
+    std::wstring subject;
+    std::wstring author;
+    std::wstring comments;
+    std::wstring newPackageCode; // PATCHNEWPACKAGECODE; empty: none set
+};
+
+// Checks the definition; on failure `error` says what is wrong.
+bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& error);
+
+// The substorage name of the product transform of target `index` (from 0);
+// its patch transform has the same name after a "#".
+std::wstring TransformName(std::size_t index);
+
+// Writes a patch package that sets ProductVersion to the to-version in each
+// target: per target a product transform and a patch transform ("#" name).
+bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definition,
+                       std::wstring& error);
+
+// True for a GUID text in the 38-character registry form, upper-case digits.
+bool IsRegistryGuid(const std::wstring& text);
+
+} // namespace patchwriter
