@@ -8,11 +8,11 @@
 
 namespace messages {
 
-constexpr UINT InstallFailed = 300;       // %d: the thread's last-error code
-constexpr UINT PatchApplied = 301;        // %s: CurrentProductName
-constexpr UINT AlreadyUpToDate = 306;     // %s: CurrentProductName
-constexpr UINT NoProductFound = 307;      // no substitution
-constexpr UINT VersionNotTargeted = 308;  // %s: CurrentProductName
+constexpr UINT InstallFailed = 300;      // %d: the thread's last-error code
+constexpr UINT PatchApplied = 301;       // %s: CurrentProductName
+constexpr UINT AlreadyUpToDate = 306;    // %s: CurrentProductName
+constexpr UINT NoProductFound = 307;     // no substitution
+constexpr UINT VersionNotTargeted = 308; // %s: CurrentProductName
 constexpr UINT CommandLineIncorrect = 309;
 constexpr UINT PatchListMissing = 310;
 constexpr UINT TitleError = 311;

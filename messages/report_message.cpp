@@ -6,9 +6,10 @@
 
 namespace {
 
-constexpr UINT StyleStop = MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST;               // 0x50010
-constexpr UINT StyleInformation = MB_OK | MB_ICONASTERISK | MB_SETFOREGROUND | MB_TOPMOST;    // 0x50040
-constexpr UINT StyleNoIcon = MB_OK | MB_SETFOREGROUND | MB_TOPMOST;                          // 0x50000
+constexpr UINT StyleStop = MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST; // 0x50010
+constexpr UINT StyleInformation =
+    MB_OK | MB_ICONASTERISK | MB_SETFOREGROUND | MB_TOPMOST;        // 0x50040
+constexpr UINT StyleNoIcon = MB_OK | MB_SETFOREGROUND | MB_TOPMOST; // 0x50000
 
 // wsprintfW writes at most 1024 characters and the terminator.
 constexpr std::size_t FormattedCapacityFloor = 1025;
@@ -16,7 +17,13 @@ constexpr std::size_t FormattedCapacityFloor = 1025;
 } // namespace
 
 int LoadCatalogueText(HINSTANCE module, UINT id, std::wstring& text, int capacity) {
-    std::vector<wchar_t> buffer(capacity > 0 ? capacity : 1, L'\0'); // terminator included
+    // LoadStringW with a capacity of 0 stores a pointer into the resource in
+    // place of a copy; nothing fits a capacity below 1 anyway.
+    if (capacity < 1) {
+        text.clear();
+        return 0;
+    }
+    std::vector<wchar_t> buffer(capacity, L'\0'); // terminator included
     const int loaded = LoadStringW(module, id, buffer.data(), capacity);
     text = loaded > 0 ? std::wstring(buffer.data()) : std::wstring();
     return loaded;
