@@ -1,0 +1,411 @@
+#include "tests/support/box_watcher.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace test {
+
+struct BoxWatcher::State {
+    explicit State(DWORD id) : processId(id) {}
+
+    struct OpenBox {
+        HWND window = nullptr;
+        DWORD pressedAt = 0; // GetTickCount() of the last press
+    };
+
+    const DWORD processId;
+    std::atomic<bool> stop{false};
+    std::mutex lock; // guards boxes
+    std::condition_variable boxAdded;
+    std::vector<ObservedBox> boxes;
+    std::vector<OpenBox> open; // read and pressed, not yet gone; the watcher thread's own
+};
+
+namespace {
+
+constexpr DWORD MessageTimeoutMilliseconds = 2000; // for a message to a box of another process
+constexpr DWORD PressAgainMilliseconds = 1000;     // a box still open this long is pressed again
+constexpr DWORD ScanIntervalMilliseconds = 10;
+
+// A kernel handle closed exactly once, when the holder goes.
+class UniqueHandle {
+  public:
+    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
+    ~UniqueHandle() {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
+            CloseHandle(handle_);
+    }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = nullptr;
+    }
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+
+  private:
+    HANDLE handle_;
+};
+
+std::wstring ReadClassName(HWND window) {
+    wchar_t name[256] = {}; // longest class name plus the terminator
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+// The window's text through WM_GETTEXT, of any length, also from another process.
+std::wstring ReadWindowText(HWND window) {
+    DWORD_PTR length = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG,
+                             MessageTimeoutMilliseconds, &length))
+        return std::wstring();
+    std::vector<wchar_t> text(length + 1, L'\0'); // terminator included
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, MessageTimeoutMilliseconds, &copied))
+        return std::wstring();
+    return std::wstring(text.data());
+}
+
+std::vector<HWND> ListChildren(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+// The pixels and mask of an icon as 32-bit rows, for comparing two icons.
+std::vector<std::uint8_t> ReadIconImage(HICON icon) {
+    ICONINFO info = {};
+    if (!GetIconInfo(icon, &info))
+        return {};
+    std::vector<std::uint8_t> image;
+    HDC screen = GetDC(nullptr);
+    for (HBITMAP bitmap : {info.hbmColor, info.hbmMask}) {
+        if (bitmap == nullptr)
+            continue;
+        BITMAP shape = {};
+        GetObjectW(bitmap, sizeof shape, &shape);
+        BITMAPINFO format = {};
+        format.bmiHeader.biSize = sizeof format.bmiHeader;
+        format.bmiHeader.biWidth = shape.bmWidth;
+        format.bmiHeader.biHeight = shape.bmHeight;
+        format.bmiHeader.biPlanes = 1;
+        format.bmiHeader.biBitCount = 32;
+        format.bmiHeader.biCompression = BI_RGB;
+        std::vector<std::uint8_t> bits(static_cast<std::size_t>(shape.bmWidth) * 4 *
+                                           static_cast<std::size_t>(std::max(0L, shape.bmHeight)),
+                                       0);
+        if (!bits.empty())
+            GetDIBits(screen, bitmap, 0, shape.bmHeight, bits.data(), &format, DIB_RGB_COLORS);
+        image.insert(image.end(), bits.begin(), bits.end());
+    }
+    ReleaseDC(nullptr, screen);
+    if (info.hbmColor != nullptr)
+        DeleteObject(info.hbmColor);
+    if (info.hbmMask != nullptr)
+        DeleteObject(info.hbmMask);
+    return image;
+}
+
+struct SystemIcon {
+    BoxIcon kind;
+    LPCWSTR resource;
+};
+const SystemIcon SystemIcons[] = {{BoxIcon::Stop, IDI_HAND},
+                                  {BoxIcon::Question, IDI_QUESTION},
+                                  {BoxIcon::Exclamation, IDI_EXCLAMATION},
+                                  {BoxIcon::Information, IDI_ASTERISK}};
+
+// Which system icon `shown` is: the same handle (a box of this process), or
+// else the same image (when the platform lets this process read the icon).
+BoxIcon MatchIcon(HICON shown) {
+    if (shown == nullptr)
+        return BoxIcon::None;
+    for (const SystemIcon& icon : SystemIcons)
+        if (LoadIconW(nullptr, icon.resource) == shown)
+            return icon.kind;
+    const std::vector<std::uint8_t> image = ReadIconImage(shown);
+    if (image.empty())
+        return BoxIcon::Unknown;
+    for (const SystemIcon& icon : SystemIcons)
+        if (ReadIconImage(LoadIconW(nullptr, icon.resource)) == image)
+            return icon.kind;
+    return BoxIcon::Unknown;
+}
+
+BoxIcon ReadIcon(HWND box) {
+    for (HWND child : ListChildren(box)) {
+        if (ReadClassName(child) != L"Static" ||
+            (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON)
+            continue;
+        DWORD_PTR icon = 0;
+        if (!SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG,
+                                 MessageTimeoutMilliseconds, &icon))
+            return BoxIcon::Unknown;
+        return MatchIcon(reinterpret_cast<HICON>(icon));
+    }
+    return BoxIcon::None;
+}
+
+ObservedBox ReadBox(HWND box, DWORD processId) {
+    ObservedBox observed;
+    observed.processId = processId;
+    observed.title = ReadWindowText(box);
+    observed.style = GetWindowLongW(box, GWL_STYLE);
+    observed.exStyle = GetWindowLongW(box, GWL_EXSTYLE);
+    observed.topmost = (observed.exStyle & WS_EX_TOPMOST) != 0;
+    observed.foreground = GetForegroundWindow() == box;
+    observed.owned = GetWindow(box, GW_OWNER) != nullptr;
+    observed.icon = ReadIcon(box);
+    for (HWND child : ListChildren(box)) {
+        const int id = GetDlgCtrlID(child);
+        if (id == 0xFFFF && ReadClassName(child) == L"Static")
+            observed.text = ReadWindowText(child);
+        else if (ReadClassName(child) == L"Button")
+            observed.buttons.push_back({id, ReadWindowText(child)});
+    }
+    return observed;
+}
+
+// Presses OK, or the one button of a box without OK, without waiting for the
+// box's thread.
+void PressOk(HWND box) {
+    HWND button = GetDlgItem(box, IDOK);
+    int id = IDOK;
+    if (button == nullptr) {
+        for (HWND child : ListChildren(box)) {
+            if (ReadClassName(child) == L"Button") {
+                button = child;
+                id = GetDlgCtrlID(child);
+                break;
+            }
+        }
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+}
+
+struct Candidates {
+    DWORD processId;
+    std::vector<HWND> boxes;
+};
+
+BOOL CALLBACK CollectBox(HWND window, LPARAM parameter) {
+    Candidates& candidates = *reinterpret_cast<Candidates*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == candidates.processId && ReadClassName(window) == L"#32770")
+        candidates.boxes.push_back(window);
+    return TRUE;
+}
+
+void ScanBoxes(BoxWatcher::State& state) {
+    auto& open = state.open;
+    open.erase(
+        std::remove_if(open.begin(), open.end(),
+                       [](const BoxWatcher::State::OpenBox& box) { return !IsWindow(box.window); }),
+        open.end());
+    Candidates candidates{state.processId, {}};
+    EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&candidates));
+    for (HWND box : candidates.boxes) {
+        auto known =
+            std::find_if(open.begin(), open.end(), [box](const BoxWatcher::State::OpenBox& seen) {
+                return seen.window == box;
+            });
+        if (known != open.end()) {
+            if (GetTickCount() - known->pressedAt >= PressAgainMilliseconds) {
+                PressOk(box);
+                known->pressedAt = GetTickCount();
+            }
+            continue;
+        }
+        if (!IsWindowVisible(box))
+            continue; // still being laid out
+        ObservedBox observed = ReadBox(box, state.processId);
+        PressOk(box);
+        open.push_back({box, GetTickCount()});
+        {
+            std::lock_guard<std::mutex> guard(state.lock);
+            state.boxes.push_back(std::move(observed));
+        }
+        state.boxAdded.notify_all();
+    }
+}
+
+void WatchBoxes(std::shared_ptr<BoxWatcher::State> state) {
+    while (!state->stop) {
+        ScanBoxes(*state);
+        Sleep(ScanIntervalMilliseconds);
+    }
+}
+
+std::wstring VariableName(const std::wstring& entry) {
+    // Entries such as "=C:=C:\dir" start with "=": the name runs to the second one.
+    const std::size_t equals = entry.find(L'=', 1);
+    return entry.substr(0, equals);
+}
+
+bool SameName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// This process's environment with `changes` applied, as a CreateProcessW block.
+std::vector<wchar_t> BuildEnvironment(const std::vector<std::wstring>& changes) {
+    std::vector<std::wstring> entries;
+    if (wchar_t* block = GetEnvironmentStringsW()) {
+        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1)
+            entries.emplace_back(entry);
+        FreeEnvironmentStringsW(block);
+    }
+    for (const std::wstring& change : changes) {
+        const std::wstring name = VariableName(change);
+        entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                     [&name](const std::wstring& entry) {
+                                         return SameName(VariableName(entry), name);
+                                     }),
+                      entries.end());
+        if (change.size() > name.size() + 1)
+            entries.push_back(change);
+    }
+    std::vector<wchar_t> block;
+    for (const std::wstring& entry : entries) {
+        block.insert(block.end(), entry.begin(), entry.end());
+        block.push_back(L'\0');
+    }
+    block.push_back(L'\0');
+    if (block.size() == 1)
+        block.push_back(L'\0'); // an empty block still ends with two terminators
+    return block;
+}
+
+std::string EncodeUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size,
+                        nullptr, nullptr);
+    return bytes;
+}
+
+std::string EscapeLine(const std::wstring& text) {
+    std::wstring escaped;
+    for (wchar_t c : text) {
+        if (c == L'\n')
+            escaped += L"\\n";
+        else if (c == L'\r')
+            escaped += L"\\r";
+        else if (c == L'\\')
+            escaped += L"\\\\";
+        else
+            escaped += c;
+    }
+    return EncodeUtf8(escaped);
+}
+
+std::string Hex(LONG value) {
+    char digits[16] = {}; // "0x" and eight digits, terminator included
+    std::snprintf(digits, sizeof digits, "0x%lx", static_cast<unsigned long>(value));
+    return digits;
+}
+
+} // namespace
+
+const char* BoxIconName(BoxIcon icon) {
+    switch (icon) {
+    case BoxIcon::None:
+        return "none";
+    case BoxIcon::Stop:
+        return "stop";
+    case BoxIcon::Question:
+        return "question";
+    case BoxIcon::Exclamation:
+        return "exclamation";
+    case BoxIcon::Information:
+        return "information";
+    case BoxIcon::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+BoxWatcher::BoxWatcher(DWORD processId)
+    : state_(std::make_shared<State>(processId)), thread_(WatchBoxes, state_) {}
+
+BoxWatcher::~BoxWatcher() {
+    state_->stop = true;
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool BoxWatcher::WaitForBoxes(std::size_t count, DWORD milliseconds) {
+    std::unique_lock<std::mutex> guard(state_->lock);
+    return state_->boxAdded.wait_for(guard, std::chrono::milliseconds(milliseconds),
+                                     [&] { return state_->boxes.size() >= count; });
+}
+
+std::vector<ObservedBox> BoxWatcher::Finish() {
+    state_->stop = true;
+    if (thread_.joinable())
+        thread_.join();
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return std::move(state_->boxes);
+}
+
+WatchedRun RunWatchingBoxes(const std::wstring& commandLine, const std::wstring& workingDirectory,
+                            const std::vector<std::wstring>& environment,
+                            DWORD timeoutMilliseconds) {
+    WatchedRun run;
+    std::wstring mutableLine = commandLine; // CreateProcessW may write into it
+    std::vector<wchar_t> block = BuildEnvironment(environment);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, block.data(),
+                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
+                        &process))
+        return run;
+    UniqueHandle processHandle(process.hProcess);
+    UniqueHandle threadHandle(process.hThread);
+    run.started = true;
+    BoxWatcher watcher(process.dwProcessId);
+    if (WaitForSingleObject(processHandle.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
+        run.timedOut = true;
+        TerminateProcess(processHandle.get(), 259);
+        WaitForSingleObject(processHandle.get(), INFINITE);
+    }
+    GetExitCodeProcess(processHandle.get(), &run.exitCode);
+    run.boxes = watcher.Finish();
+    return run;
+}
+
+std::string DescribeBox(const ObservedBox& box) {
+    std::string lines;
+    lines += "title: " + EscapeLine(box.title) + "\n";
+    lines += "text: " + EscapeLine(box.text) + "\n";
+    lines += std::string("icon: ") + BoxIconName(box.icon) + "\n";
+    lines += "style: " + Hex(box.style) + "\n";
+    lines += "exstyle: " + Hex(box.exStyle) + "\n";
+    lines += std::string("topmost: ") + (box.topmost ? "yes" : "no") + "\n";
+    lines += std::string("foreground: ") + (box.foreground ? "yes" : "no") + "\n";
+    lines += "buttons:";
+    for (const BoxButton& button : box.buttons)
+        lines += " " + std::to_string(button.id) + "=" + EscapeLine(button.text);
+    lines += "\n\n";
+    return lines;
+}
+
+} // namespace test
