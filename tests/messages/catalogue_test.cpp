@@ -1,0 +1,163 @@
+// The catalogue as the platform's string lookup gives it back from the module:
+// every text in every language, code unit for code unit.
+#include "launcher/program_state.h"
+#include "messages/messages.h"
+#include "tests/messages/catalogue_data.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+constexpr UINT CatalogueIds[] = {300, 301, 306, 307, 308, 309, 310, 311, 312, 313};
+
+class Catalogue : public testing::Test {
+  protected:
+    void SetUp() override { savedLocale_ = GetThreadLocale(); }
+    void TearDown() override { SetThreadLocale(savedLocale_); }
+
+    static std::wstring Load(LCID lcid, UINT id) {
+        EXPECT_TRUE(SetThreadLocale(lcid)) << "LCID " << lcid;
+        std::wstring text = L"previous content";
+        LoadCatalogueText(ModuleInstance, id, text, messages::CatalogueCapacity);
+        return text;
+    }
+
+  private:
+    LCID savedLocale_ = 0;
+};
+
+BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR parameter) {
+    reinterpret_cast<std::set<LCID>*>(parameter)->insert(language);
+    return TRUE;
+}
+
+std::set<LCID> BlockLanguages(WORD block) {
+    std::set<LCID> languages;
+    EnumResourceLanguagesW(ModuleInstance, RT_STRING, MAKEINTRESOURCEW(block), CollectLanguage,
+                           reinterpret_cast<LONG_PTR>(&languages));
+    return languages;
+}
+
+std::string Join(const std::set<LCID>& values) {
+    std::string joined;
+    for (LCID value : values)
+        joined += std::to_string(value) + " ";
+    return joined;
+}
+
+TEST(CatalogueData, HoldsTenStringsForEachOfTheFourteenLanguages) {
+    const auto& catalogue = test::ExpectedCatalogue();
+    EXPECT_EQ(catalogue.size(), 140u);
+    for (LCID lcid : test::CatalogueLanguages())
+        for (UINT id : CatalogueIds)
+            EXPECT_EQ(catalogue.count({lcid, id}), 1u) << "LCID " << lcid << ", ID " << id;
+}
+
+// Each translation carries the English text's placeholder and no other
+// percent sign, and no text holds a carriage return or is too long to load.
+TEST(CatalogueData, EveryTranslationCarriesTheEnglishPlaceholderOnly) {
+    for (const auto& entry : test::ExpectedCatalogue()) {
+        const std::wstring& text = entry.second;
+        const std::wstring english = test::ExpectedText(1033, entry.first.second);
+        const auto percents = std::count(text.begin(), text.end(), L'%');
+        const bool hasNumber = english.find(L"%d") != std::wstring::npos;
+        const bool hasName = english.find(L"%s") != std::wstring::npos;
+        SCOPED_TRACE("LCID " + std::to_string(entry.first.first) + ", ID " +
+                     std::to_string(entry.first.second) + ": " + test::Narrow(text));
+        EXPECT_EQ(percents, hasNumber || hasName ? 1 : 0);
+        EXPECT_EQ(text.find(L"%d") != std::wstring::npos, hasNumber);
+        EXPECT_EQ(text.find(L"%s") != std::wstring::npos, hasName);
+        EXPECT_EQ(text.find(L'\r'), std::wstring::npos);
+        EXPECT_LE(text.size(), 255u);
+    }
+}
+
+TEST_F(Catalogue, LoadsEveryStringInItsThreadLanguageExactlyAsListed) {
+    for (const auto& entry : test::ExpectedCatalogue()) {
+        const LCID lcid = entry.first.first;
+        const UINT id = entry.first.second;
+        const std::wstring loaded = Load(lcid, id);
+        EXPECT_EQ(test::DescribeDifference(entry.second, loaded), "")
+            << "LCID " << lcid << ", ID " << id;
+    }
+}
+
+TEST_F(Catalogue, ReturnsTheNumberOfCharactersLoaded) {
+    for (const auto& entry : test::ExpectedCatalogue()) {
+        SetThreadLocale(entry.first.first);
+        std::wstring text;
+        EXPECT_EQ(LoadCatalogueText(ModuleInstance, entry.first.second, text,
+                                    messages::CatalogueCapacity),
+                  static_cast<int>(entry.second.size()))
+            << "LCID " << entry.first.first << ", ID " << entry.first.second;
+    }
+}
+
+TEST_F(Catalogue, LeavesIds302To305EmptyInEveryLanguage) {
+    for (LCID lcid : test::CatalogueLanguages()) {
+        for (UINT id = 302; id <= 305; ++id) {
+            SetThreadLocale(lcid);
+            std::wstring text = L"previous content";
+            EXPECT_EQ(LoadCatalogueText(ModuleInstance, id, text, messages::CatalogueCapacity), 0)
+                << "LCID " << lcid << ", ID " << id;
+            EXPECT_EQ(test::Narrow(text), "") << "LCID " << lcid << ", ID " << id;
+        }
+    }
+}
+
+TEST_F(Catalogue, HoldsNothingElseInItsTwoBlocks) {
+    for (LCID lcid : test::CatalogueLanguages()) {
+        for (UINT id = 288; id <= 319; ++id) {
+            if (std::find(std::begin(CatalogueIds), std::end(CatalogueIds), id) !=
+                std::end(CatalogueIds))
+                continue;
+            EXPECT_EQ(test::Narrow(Load(lcid, id)), "") << "LCID " << lcid << ", ID " << id;
+        }
+    }
+}
+
+// A mis-tagged table would still be found through the platform's fallbacks
+// for some locales; the module must carry exactly the 14 languages.
+TEST(CatalogueResources, TagsBothBlocksWithExactlyTheFourteenLanguages) {
+    const std::set<LCID> expected(test::CatalogueLanguages().begin(),
+                                  test::CatalogueLanguages().end());
+    EXPECT_EQ(Join(BlockLanguages(19)), Join(expected)); // IDs 288-303
+    EXPECT_EQ(Join(BlockLanguages(20)), Join(expected)); // IDs 304-319
+}
+
+TEST_F(Catalogue, CutsTheTextToOneLessThanTheCapacity) {
+    const std::wstring full = test::ExpectedText(1033, messages::InstallFailed);
+    SetThreadLocale(1033);
+    std::wstring text;
+    EXPECT_EQ(LoadCatalogueText(ModuleInstance, messages::InstallFailed, text, 10), 9);
+    EXPECT_EQ(test::Narrow(text), test::Narrow(full.substr(0, 9)));
+    EXPECT_EQ(LoadCatalogueText(ModuleInstance, messages::InstallFailed, text, 1), 0);
+    EXPECT_EQ(test::Narrow(text), "");
+}
+
+// With a capacity of 0 the platform's lookup would hand back a pointer into
+// the resource in place of a copy; the load must not ask for that.
+TEST_F(Catalogue, LoadsNothingForACapacityOfZeroOrLess) {
+    SetThreadLocale(1033);
+    for (int capacity : {0, -1}) {
+        std::wstring text = L"previous content";
+        EXPECT_EQ(LoadCatalogueText(ModuleInstance, messages::InstallFailed, text, capacity), 0)
+            << "capacity " << capacity;
+        EXPECT_EQ(test::Narrow(text), "") << "capacity " << capacity;
+    }
+}
+
+TEST_F(Catalogue, LoadsNothingForAnIdOutsideTheCatalogue) {
+    for (UINT id : {0u, 1u, 299u, 314u, 9999u, 65535u}) {
+        std::wstring text = L"previous content";
+        EXPECT_EQ(LoadCatalogueText(ModuleInstance, id, text, messages::CatalogueCapacity), 0)
+            << "ID " << id;
+        EXPECT_EQ(test::Narrow(text), "") << "ID " << id;
+    }
+}
+
+} // namespace
