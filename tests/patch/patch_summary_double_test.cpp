@@ -1,0 +1,252 @@
+// The summary reads against the installer double: which calls are made, with
+// which buffer sizes, and that every handle is closed exactly once.
+#include "installer/installer.h"
+#include "patch/patch.h"
+#include "tests/support/installer_double.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+namespace {
+
+using test::Installer;
+using test::Narrow;
+
+constexpr wchar_t Sentinel[] = L"untouched";
+constexpr wchar_t PatchPath[] = L"C:\\patches\\sp1.msp";
+
+std::wstring Joined(const std::vector<std::wstring>& calls) {
+    std::wstring all;
+    for (const std::wstring& call : calls)
+        all += call + L"\n";
+    return all;
+}
+
+class SummaryDoubleTest : public testing::Test {
+  protected:
+    void SetUp() override { test::ResetInstaller(); }
+
+    test::DoublePackage& Package() { return Installer().packages[PatchPath]; }
+
+    void ExpectEveryHandleClosed() {
+        EXPECT_EQ(Installer().handlesOpened, Installer().handlesClosed)
+            << Narrow(Joined(Installer().calls));
+        EXPECT_TRUE(Installer().openHandles.empty());
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Buffer sizes and the one retry
+
+TEST_F(SummaryDoubleTest, ReadsALongProductListWithExactlyOneRetryAtLengthPlusOne) {
+    const std::wstring products(5000, L'P');
+    Package().properties[7] = products;
+    std::wstring read;
+    ASSERT_TRUE(ReadPatchProducts(PatchPath, read));
+    EXPECT_TRUE(read == products) << read.size();
+    const std::vector<std::wstring> reads = Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW");
+    ASSERT_EQ(reads.size(), 2u) << Narrow(Joined(Installer().calls));
+    EXPECT_EQ(Narrow(reads[0]), "MsiSummaryInfoGetPropertyW(7, 2048)");
+    EXPECT_EQ(Narrow(reads[1]), "MsiSummaryInfoGetPropertyW(7, 5001)");
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(SummaryDoubleTest, ReadsA2047CharacterTextInOneCall) {
+    Package().properties[5] = std::wstring(2000, L'9') + L";" + std::wstring(46, L',');
+    std::wstring upgrade;
+    std::wstring targets;
+    ASSERT_TRUE(ReadPatchVersions(PatchPath, upgrade, targets));
+    EXPECT_EQ(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW").size(), 1u);
+    EXPECT_EQ(upgrade.size(), 2000u);
+    EXPECT_EQ(targets.size(), 46u);
+}
+
+TEST_F(SummaryDoubleTest, FailsWhenTheRetryFailsTooAndLeavesOutputsUntouched) {
+    Package().properties[7] = std::wstring(3000, L'P');
+    Package().failures[7] = ERROR_MORE_DATA; // every read asks for more
+    std::wstring products = Sentinel;
+    EXPECT_FALSE(ReadPatchProducts(PatchPath, products));
+    EXPECT_EQ(Narrow(products), Narrow(Sentinel));
+    EXPECT_EQ(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW").size(), 2u) << "no third call";
+    ExpectEveryHandleClosed();
+}
+
+// ---------------------------------------------------------------------------
+// What is opened, and how
+
+TEST_F(SummaryDoubleTest, OpensTheFullPathReadOnlyWithoutADatabaseEachTime) {
+    Package().properties[5] = L"1.1.0.0;1.0.0.0,";
+    Package().properties[7] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
+    std::wstring upgrade;
+    std::wstring targets;
+    std::wstring products;
+    ASSERT_TRUE(ReadPatchVersions(PatchPath, upgrade, targets));
+    ASSERT_TRUE(ReadPatchProducts(PatchPath, products));
+    const std::vector<std::wstring> opens = Installer().CallsNamed(L"MsiGetSummaryInformationW");
+    ASSERT_EQ(opens.size(), 2u);
+    for (const std::wstring& open : opens)
+        EXPECT_EQ(Narrow(open), "MsiGetSummaryInformationW(0, C:\\patches\\sp1.msp, 0)");
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(SummaryDoubleTest, PassesARelativePathResolvedAgainstTheCurrentDirectory) {
+    Installer().anyPathIsPackage = true;
+    wchar_t current[MAX_PATH + 1] = {}; // terminator included
+    const DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, current);
+    std::wstring expected(current, length);
+    if (expected.back() != L'\\')
+        expected += L"\\";
+    expected += L"sp1.msp";
+    std::wstring products;
+    ASSERT_TRUE(ReadPatchProducts(L"sp1.msp", products));
+    ASSERT_EQ(Installer().summaryPathsOpened.size(), 1u);
+    EXPECT_EQ(Narrow(Installer().summaryPathsOpened[0]), Narrow(expected));
+}
+
+TEST_F(SummaryDoubleTest, OpensAFullPathOf259CharactersButRefusesOneOf260) {
+    Installer().anyPathIsPackage = true;
+    const std::wstring fits = L"C:\\" + std::wstring(256, L'a'); // 259 characters
+    const std::wstring tooLong = fits + L"b";                    // 260 characters
+    std::wstring products = Sentinel;
+    EXPECT_TRUE(ReadPatchProducts(fits, products));
+    products = Sentinel;
+    EXPECT_FALSE(ReadPatchProducts(tooLong, products));
+    EXPECT_EQ(Narrow(products), Narrow(Sentinel));
+    ASSERT_EQ(Installer().summaryPathsOpened.size(), 1u)
+        << "the long path never reaches the service";
+    EXPECT_EQ(Installer().summaryPathsOpened[0].size(), 259u);
+}
+
+// ---------------------------------------------------------------------------
+// Every handle opened is closed exactly once
+
+struct FailureCase {
+    const char* name;
+    bool packageExists;
+    UINT propertyResult; // forced result of the reads; 0: normal
+    const wchar_t* keywords;
+};
+
+class HandleCloseTest : public SummaryDoubleTest,
+                        public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(HandleCloseTest, ClosesEveryHandleOnceWhateverTheOutcome) {
+    const FailureCase& outcome = GetParam();
+    if (outcome.packageExists) {
+        Package().propertyResult = outcome.propertyResult;
+        Package().properties[5] = outcome.keywords;
+        Package().properties[7] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
+    }
+    std::wstring products;
+    std::wstring upgrade;
+    std::wstring targets;
+    ReadPatchProducts(PatchPath, products);
+    ReadPatchVersions(PatchPath, upgrade, targets);
+    ExpectEveryHandleClosed();
+    EXPECT_EQ(Installer().CallsNamed(L"MsiCloseHandle").size(),
+              std::size_t(Installer().handlesOpened))
+        << outcome.name << "\n"
+        << Narrow(Joined(Installer().calls));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, HandleCloseTest,
+    testing::Values(FailureCase{"success", true, 0, L"1.1.0.0;1.0.0.0,"},
+                    FailureCase{"keywords without separator", true, 0, L"1.1.0.0"},
+                    FailureCase{"property read fails", true, ERROR_UNKNOWN_PROPERTY, L""},
+                    FailureCase{"package cannot be opened", false, 0, L""}),
+    [](const testing::TestParamInfo<FailureCase>& info) {
+        std::string name;
+        for (const char* c = info.param.name; *c; ++c)
+            name += (*c == ' ') ? '_' : *c;
+        return name;
+    });
+
+TEST_F(SummaryDoubleTest, AFailedPropertyReadLeavesOutputsUntouchedAndSetsNoError) {
+    Package().propertyResult = ERROR_BAD_FORMAT;
+    std::wstring products = Sentinel;
+    std::wstring upgrade = Sentinel;
+    std::wstring targets = Sentinel;
+    SetLastError(12345);
+    EXPECT_FALSE(ReadPatchVersions(PatchPath, upgrade, targets));
+    EXPECT_NE(GetLastError(), 4316u) << "4316 is only for a keywords text without ';'";
+    EXPECT_FALSE(ReadPatchProducts(PatchPath, products));
+    EXPECT_EQ(Narrow(products), Narrow(Sentinel));
+    EXPECT_EQ(Narrow(upgrade), Narrow(Sentinel));
+    EXPECT_EQ(Narrow(targets), Narrow(Sentinel));
+}
+
+// ---------------------------------------------------------------------------
+// The handle holder
+
+class HandleHolderTest : public SummaryDoubleTest {
+  protected:
+    void SetUp() override {
+        SummaryDoubleTest::SetUp();
+        Installer().anyPathIsPackage = true;
+    }
+
+    MSIHANDLE OpenHandle() {
+        MSIHANDLE handle = 0;
+        EXPECT_EQ(installer::MsiGetSummaryInformationW(0, PatchPath, 0, &handle),
+                  UINT(ERROR_SUCCESS));
+        return handle;
+    }
+
+    std::size_t ClosesOf(MSIHANDLE handle) {
+        return Installer().CallsNamed(L"MsiCloseHandle(" + std::to_wstring(handle) + L")").size();
+    }
+};
+
+TEST_F(HandleHolderTest, ClosesOnceWhenItGoesOutOfScope) {
+    const MSIHANDLE handle = OpenHandle();
+    {
+        MsiHandleHolder holder(handle);
+        EXPECT_EQ(ClosesOf(handle), 0u);
+    }
+    EXPECT_EQ(ClosesOf(handle), 1u);
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(HandleHolderTest, ClosesOnceAfterAMoveAndNeverForTheMovedFromHolder) {
+    const MSIHANDLE first = OpenHandle();
+    const MSIHANDLE second = OpenHandle();
+    {
+        MsiHandleHolder a(first);
+        MsiHandleHolder b(std::move(a));
+        EXPECT_FALSE(a);
+        EXPECT_EQ(b.get(), first);
+        MsiHandleHolder c(second);
+        c = std::move(b); // closes `second` now, takes over `first`
+        EXPECT_EQ(ClosesOf(second), 1u);
+        EXPECT_EQ(ClosesOf(first), 0u);
+        c = std::move(c); // self-move keeps the handle
+        EXPECT_EQ(c.get(), first);
+    }
+    EXPECT_EQ(ClosesOf(first), 1u);
+    EXPECT_EQ(ClosesOf(second), 1u);
+    EXPECT_EQ(Installer().CallsNamed(L"MsiCloseHandle").size(), 2u) << "nothing closes handle 0";
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(HandleHolderTest, ClosesOnceWhileAnExceptionPasses) {
+    const MSIHANDLE handle = OpenHandle();
+    EXPECT_THROW(
+        {
+            MsiHandleHolder holder(handle);
+            throw std::length_error("unwinding");
+        },
+        std::length_error);
+    EXPECT_EQ(ClosesOf(handle), 1u);
+    ExpectEveryHandleClosed();
+}
+
+TEST_F(HandleHolderTest, AnEmptyHolderClosesNothing) {
+    { MsiHandleHolder holder; }
+    { MsiHandleHolder holder(0); }
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiCloseHandle").empty());
+}
+
+} // namespace
