@@ -5,14 +5,15 @@
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace {
 
 constexpr wchar_t Usage[] =
     L"usage:\n"
-    L"  patch_writer OUTPUT --target {PRODUCT}:{UPGRADE}[:LANGUAGE] [--target ...]\n"
+    L"  patch_writer OUTPUT --target {PRODUCT}:{UPGRADE}[:LANGUAGE[:{NEWPACKAGE}]] [--target ...]\n"
     L"               --patch-code {GUID} --from VERSION --to VERSION\n"
-    L"               [--keywords TEXT] [--obsoletes {GUID}] [--package-code {GUID}]\n"
+    L"               [--keywords TEXT] [--obsoletes {GUID}]\n"
     L"               [--title TEXT] [--subject TEXT] [--author TEXT] [--comments TEXT]\n"
     L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n";
 
@@ -40,15 +41,23 @@ bool SplitAssignment(const std::wstring& text, UINT& property, std::wstring& val
     return true;
 }
 
+// "{PRODUCT}:{UPGRADE}[:LANGUAGE[:{NEWPACKAGE}]]"; false without the upgrade code.
 bool ParseTarget(const std::wstring& text, patchwriter::PatchTarget& target) {
-    const std::wstring::size_type first = text.find(L':');
-    if (first == std::wstring::npos)
+    std::vector<std::wstring> fields;
+    std::wstring::size_type start = 0;
+    for (;;) {
+        const std::wstring::size_type colon = text.find(L':', start);
+        fields.push_back(text.substr(start, colon == std::wstring::npos ? colon : colon - start));
+        if (colon == std::wstring::npos)
+            break;
+        start = colon + 1;
+    }
+    if (fields.size() < 2 || fields.size() > 4)
         return false;
-    const std::wstring::size_type second = text.find(L':', first + 1);
-    target.productCode = text.substr(0, first);
-    target.upgradeCode = text.substr(first + 1, second == std::wstring::npos ? std::wstring::npos
-                                                                             : second - first - 1);
-    target.language = second == std::wstring::npos ? std::wstring() : text.substr(second + 1);
+    target.productCode = fields[0];
+    target.upgradeCode = fields[1];
+    target.language = fields.size() > 2 ? fields[2] : std::wstring();
+    target.newPackageCode = fields.size() > 3 ? fields[3] : std::wstring();
     return true;
 }
 
@@ -100,7 +109,8 @@ int wmain(int argc, wchar_t** argv) {
         if (option == L"--target") {
             patchwriter::PatchTarget target;
             if (!ParseTarget(value, target))
-                return FailUsage(L"expected {PRODUCT}:{UPGRADE}[:LANGUAGE], got '" + value + L"'");
+                return FailUsage(L"expected {PRODUCT}:{UPGRADE}[:LANGUAGE[:{NEWPACKAGE}]], got '" +
+                                 value + L"'");
             definition.targets.push_back(target);
         } else if (option == L"--patch-code") {
             definition.patchCode = value;
@@ -112,8 +122,6 @@ int wmain(int argc, wchar_t** argv) {
             definition.keywords = value;
         } else if (option == L"--obsoletes") {
             definition.obsoletedPatchCodes.push_back(value);
-        } else if (option == L"--package-code") {
-            definition.newPackageCode = value;
         } else if (option == L"--title") {
             definition.title = value;
         } else if (option == L"--subject") {

@@ -392,6 +392,11 @@ bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& er
                     L" is not a {GUID} in registry form";
             return false;
         }
+        if (!target.newPackageCode.empty() && !IsRegistryGuid(target.newPackageCode)) {
+            error =
+                L"package code '" + target.newPackageCode + L"' is not a {GUID} in registry form";
+            return false;
+        }
         for (wchar_t ch : target.language)
             if (ch < L'0' || ch > L'9') {
                 error = L"language '" + target.language + L"' is not a decimal language id";
@@ -407,11 +412,6 @@ bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& er
             error = L"obsoleted patch code '" + code + L"' is not a {GUID} in registry form";
             return false;
         }
-    if (!definition.newPackageCode.empty() && !IsRegistryGuid(definition.newPackageCode)) {
-        error =
-            L"package code '" + definition.newPackageCode + L"' is not a {GUID} in registry form";
-        return false;
-    }
     if (!IsDottedVersion(definition.fromVersion) || !IsDottedVersion(definition.toVersion)) {
         error = L"versions must be dotted numbers (a.b.c.d)";
         return false;
@@ -488,10 +488,10 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
         // The patch transform: what the patch itself brings along.
         StringPool patchPool;
         std::vector<TransformTable> patchTables;
-        if (!definition.newPackageCode.empty()) {
+        if (!target.newPackageCode.empty()) {
             TransformTable patchProperties{L"Property", {}};
             AppendPropertyInsert(patchProperties, patchPool, L"PATCHNEWPACKAGECODE",
-                                 definition.newPackageCode);
+                                 target.newPackageCode);
             patchTables.push_back(patchProperties);
         }
         written = written && WriteTransform(root.get(), L"#" + TransformName(i), transformSummary,

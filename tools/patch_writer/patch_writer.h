@@ -88,9 +88,10 @@ bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& sum
 
 // One product that a patch serves.
 struct PatchTarget {
-    std::wstring productCode; // "{...}", registry form
-    std::wstring upgradeCode; // "{...}"; empty: the product is not checked by upgrade code
-    std::wstring language;    // decimal language id of the product; may be empty
+    std::wstring productCode;    // "{...}", registry form
+    std::wstring upgradeCode;    // "{...}"; empty: the product is not checked by upgrade code
+    std::wstring language;       // decimal language id of the product; may be empty
+    std::wstring newPackageCode; // PATCHNEWPACKAGECODE of the patched package; empty: none
 };
 
 struct PatchDefinition {

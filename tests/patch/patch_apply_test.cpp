@@ -1,0 +1,142 @@
+// Real patches from the patch writer, applied by the platform's installer
+// service to a product that the test installs with msiexec.
+#include "installer/installer.h"
+#include "tests/support/test_support.h"
+#include "tools/patch_writer/patch_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+using test::Narrow;
+
+constexpr wchar_t TargetProduct[] = L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4F10}";
+constexpr wchar_t TargetUpgrade[] = L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4FF0}";
+constexpr wchar_t OtherProduct[] = L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4F20}";
+constexpr wchar_t OtherUpgrade[] = L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4FF1}";
+constexpr wchar_t PatchCode[] = L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4B01}";
+
+std::wstring TargetPackage() {
+    std::wstring path = PATCH_TARGET_MSI;
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return L"Z:" + path;
+}
+
+std::wstring ProductVersion(const std::wstring& product) {
+    wchar_t version[64] = {}; // terminator included
+    DWORD length = 64;
+    if (MsiGetProductInfoW(product.c_str(), L"VersionString", version, &length) != ERROR_SUCCESS)
+        return L"(unknown)";
+    return version;
+}
+
+// The patch codes that the service lists for the product.
+std::vector<std::wstring> ProductPatches(const std::wstring& product) {
+    std::vector<std::wstring> patches;
+    for (DWORD index = 0;; ++index) {
+        wchar_t patch[39] = {};        // 38 characters and the terminator
+        wchar_t transforms[1024] = {}; // terminator included
+        DWORD length = 1024;
+        if (MsiEnumPatchesW(product.c_str(), index, patch, transforms, &length) != ERROR_SUCCESS)
+            break;
+        patches.push_back(patch);
+    }
+    return patches;
+}
+
+patchwriter::PatchDefinition TargetPatch() {
+    patchwriter::PatchDefinition definition;
+    definition.targets.push_back(
+        {TargetProduct, TargetUpgrade, L"1033", L"{3F6B8C2D-5A4E-4C71-9E0B-7D1A2C3E4C11}"});
+    definition.patchCode = PatchCode;
+    definition.fromVersion = L"1.0.0.0";
+    definition.toVersion = L"1.1.0.0";
+    definition.subject = L"Patch Target 1.1";
+    definition.author = L"Tessaro";
+    return definition;
+}
+
+class PatchApplyTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(test::FileExists(TargetPackage())) << Narrow(TargetPackage());
+        const test::ProcessResult install =
+            test::RunProcess(L"msiexec.exe /i " + test::Quote(TargetPackage()) + L" /qn");
+        ASSERT_TRUE(install.started);
+        ASSERT_EQ(install.exitCode, 0u);
+        installed_ = true;
+        ASSERT_EQ(MsiQueryProductStateW(TargetProduct), INSTALLSTATE_DEFAULT);
+        ASSERT_EQ(Narrow(ProductVersion(TargetProduct)), "1.0.0.0");
+    }
+
+    void TearDown() override {
+        if (!installed_)
+            return;
+        const test::ProcessResult removal =
+            test::RunProcess(L"msiexec.exe /x " + std::wstring(TargetProduct) + L" /qn");
+        EXPECT_EQ(removal.exitCode, 0u);
+        EXPECT_NE(MsiQueryProductStateW(TargetProduct), INSTALLSTATE_DEFAULT);
+    }
+
+    // Applies the patch file the way the launcher does; the result of the
+    // call is not proof of anything (see the tests).
+    UINT ApplyPatch(const std::wstring& path) {
+        const INSTALLUILEVEL previous = MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
+        const UINT result =
+            MsiConfigureProductExW(TargetProduct, INSTALLLEVEL_DEFAULT, INSTALLSTATE_DEFAULT,
+                                   (L"PATCH=\"" + path + L"\" REBOOTPROMPT=S").c_str());
+        MsiSetInternalUI(previous, nullptr);
+        return result;
+    }
+
+    test::ScratchDirectory scratch_;
+    bool installed_ = false;
+};
+
+TEST_F(PatchApplyTest, BringsTheProductToTheToVersionAndRegistersThePatch) {
+    const std::wstring patch = scratch_.file(L"target.msp");
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(patch, TargetPatch(), error)) << Narrow(error);
+
+    EXPECT_EQ(ApplyPatch(patch), 0u);
+    EXPECT_EQ(MsiQueryProductStateW(TargetProduct), INSTALLSTATE_DEFAULT);
+    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.1.0.0");
+    const std::vector<std::wstring> patches = ProductPatches(TargetProduct);
+    ASSERT_EQ(patches.size(), 1u);
+    EXPECT_EQ(Narrow(patches[0]), Narrow(PatchCode));
+}
+
+TEST_F(PatchApplyTest, AppliesOnlyTheTransformsOfTheProductInAPatchForSeveral) {
+    patchwriter::PatchDefinition definition = TargetPatch();
+    // The installed product second: its transforms are the second pair.
+    definition.targets.insert(definition.targets.begin(), {OtherProduct, OtherUpgrade, L"", L""});
+    definition.toVersion = L"1.2.0.0";
+    const std::wstring patch = scratch_.file(L"several.msp");
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
+
+    ApplyPatch(patch);
+    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.2.0.0");
+    const std::vector<std::wstring> patches = ProductPatches(TargetProduct);
+    ASSERT_EQ(patches.size(), 1u);
+    EXPECT_EQ(Narrow(patches[0]), Narrow(PatchCode));
+}
+
+// The service answers 0 here too; only the product's state shows that
+// nothing was applied.
+TEST_F(PatchApplyTest, LeavesAProductThatThePatchDoesNotListUnchanged) {
+    patchwriter::PatchDefinition definition = TargetPatch();
+    definition.targets = {{OtherProduct, OtherUpgrade, L"", L""}};
+    const std::wstring patch = scratch_.file(L"other.msp");
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
+
+    const UINT result = ApplyPatch(patch);
+    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.0.0.0") << "result " << result;
+    EXPECT_TRUE(ProductPatches(TargetProduct).empty());
+}
+
+} // namespace
