@@ -1,5 +1,7 @@
 #include "tests/support/box_watcher.h"
 
+#include "tests/support/box_icon_probe.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -144,6 +146,44 @@ BoxIcon MatchIcon(HICON shown) {
     return BoxIcon::Unknown;
 }
 
+// box_icon_probe.dll: next to the running program, or where the build put it.
+HMODULE LoadIconProbe() {
+    wchar_t program[MAX_PATH] = {}; // terminator included
+    GetModuleFileNameW(nullptr, program, MAX_PATH);
+    std::wstring besideProgram = program;
+    besideProgram.erase(besideProgram.find_last_of(L'\\') + 1);
+    besideProgram += L"box_icon_probe.dll";
+    if (HMODULE probe = LoadLibraryW(besideProgram.c_str()))
+        return probe;
+    // The build's path is a Unix one; Wine's drive Z: is the Unix root.
+    std::wstring built = L"Z:" BOX_ICON_PROBE_DLL;
+    std::replace(built.begin(), built.end(), L'/', L'\\');
+    return LoadLibraryW(built.c_str());
+}
+
+// Asks the box's own thread, through box_icon_probe.dll, which icon it shows.
+BoxIcon ProbeIcon(HWND box) {
+    static const HMODULE probe = LoadIconProbe();
+    const HOOKPROC procedure =
+        probe != nullptr ? reinterpret_cast<HOOKPROC>(
+                               reinterpret_cast<void*>(GetProcAddress(probe, IconProbeProcedure)))
+                         : nullptr;
+    if (procedure == nullptr)
+        return BoxIcon::Unknown;
+    HHOOK hook =
+        SetWindowsHookExW(WH_CALLWNDPROC, procedure, probe, GetWindowThreadProcessId(box, nullptr));
+    if (hook == nullptr)
+        return BoxIcon::Unknown;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(box, WM_NULL, IconProbeMarker, static_cast<LPARAM>(IconProbeMarker),
+                        SMTO_ABORTIFHUNG, MessageTimeoutMilliseconds, &ignored);
+    UnhookWindowsHookEx(hook);
+    const INT_PTR answer = reinterpret_cast<INT_PTR>(GetPropW(box, IconProbeProperty));
+    if (answer < 1 || answer > static_cast<INT_PTR>(BoxIcon::Unknown) + 1)
+        return BoxIcon::Unknown;
+    return static_cast<BoxIcon>(answer - 1);
+}
+
 BoxIcon ReadIcon(HWND box) {
     for (HWND child : ListChildren(box)) {
         if (ReadClassName(child) != L"Static" ||
@@ -153,7 +193,12 @@ BoxIcon ReadIcon(HWND box) {
         if (!SendMessageTimeoutW(child, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG,
                                  MessageTimeoutMilliseconds, &icon))
             return BoxIcon::Unknown;
-        return MatchIcon(reinterpret_cast<HICON>(icon));
+        const BoxIcon kind = MatchIcon(reinterpret_cast<HICON>(icon));
+        if (kind != BoxIcon::Unknown)
+            return kind;
+        DWORD owner = 0;
+        GetWindowThreadProcessId(box, &owner);
+        return owner == GetCurrentProcessId() ? kind : ProbeIcon(box);
     }
     return BoxIcon::None;
 }

@@ -6,7 +6,10 @@
 // this thread, then Finish(). For another program: RunWatchingBoxes().
 //
 // Under Wine's null graphics driver MB_TOPMOST does not show as WS_EX_TOPMOST,
-// so `topmost` is false there even for a box asked to be topmost.
+// so `topmost` is false there even for a box asked to be topmost. The icon of
+// a box of another process is told apart by box_icon_probe.dll, which the
+// watcher hooks into the box's thread (looked for next to the running program,
+// then where the build put it).
 #pragma once
 
 #include <windows.h>
@@ -24,7 +27,7 @@ enum class BoxIcon {
     Question,    // MB_ICONQUESTION
     Exclamation, // MB_ICONEXCLAMATION / MB_ICONWARNING
     Information, // MB_ICONASTERISK / MB_ICONINFORMATION
-    Unknown      // an icon this process cannot match to one of the above
+    Unknown      // an icon that cannot be matched to one of the above
 };
 
 // "none", "stop", "question", "exclamation", "information" or "unknown".
