@@ -1,0 +1,190 @@
+// PatchLauncher.exe with its sample patch, run under the platform against real
+// installed products: the boxes a user sees and what happens to the products.
+#include "samples/sample_products.h"
+#include "tests/messages/catalogue_data.h"
+#include "tests/support/box_watcher.h"
+#include "tests/support/products.h"
+#include "tests/support/test_support.h"
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+
+using test::Narrow;
+
+const wchar_t SamplePatchCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+
+std::wstring LauncherPath() {
+    wchar_t full[MAX_PATH] = {}; // terminator included
+    GetFullPathNameW(PATCH_LAUNCHER_EXE, MAX_PATH, full, nullptr);
+    return full;
+}
+
+// The catalogue language the platform picks for the user's default locale.
+LCID DefaultCatalogueLanguage() {
+    const std::vector<LCID>& languages = test::CatalogueLanguages();
+    const LCID user = GetUserDefaultLCID();
+    return std::find(languages.begin(), languages.end(), user) != languages.end() ? user : 1033;
+}
+
+std::wstring ProductVersion(const std::wstring& productCode) {
+    wchar_t version[64] = {}; // terminator included
+    DWORD length = 64;
+    MsiGetProductInfoW(productCode.c_str(), L"VersionString", version, &length);
+    return version;
+}
+
+// The patch codes registered for a product.
+std::vector<std::wstring> PatchesOf(const std::wstring& productCode) {
+    std::vector<std::wstring> patches;
+    for (DWORD index = 0;; ++index) {
+        wchar_t patch[39] = {};         // a GUID in braces, terminator included
+        wchar_t transforms[1024] = {}; // terminator included
+        DWORD length = 1024;
+        if (MsiEnumPatchesW(productCode.c_str(), index, patch, transforms, &length) != ERROR_SUCCESS)
+            break;
+        patches.push_back(patch);
+    }
+    return patches;
+}
+
+struct ExpectedBox {
+    LCID language;
+    UINT textId;
+    UINT titleId;
+    const wchar_t* productName; // nullptr: no substitution
+    test::BoxIcon icon;
+};
+
+void ExpectBox(const test::ObservedBox& box, const ExpectedBox& expected) {
+    std::wstring text = test::ExpectedText(expected.language, expected.textId);
+    if (expected.productName != nullptr)
+        text = test::Substitute(text, expected.productName);
+    const std::wstring title = test::ExpectedText(expected.language, expected.titleId);
+    EXPECT_EQ(test::DescribeDifference(title, box.title), "") << "title of " << expected.textId;
+    EXPECT_EQ(test::DescribeDifference(text, box.text), "") << "text of " << expected.textId;
+    EXPECT_EQ(test::BoxIconName(box.icon), std::string(test::BoxIconName(expected.icon)));
+    ASSERT_EQ(box.buttons.size(), 1u);
+    EXPECT_EQ(box.buttons[0].id, IDOK);
+    EXPECT_FALSE(box.owned);
+}
+
+class EndToEnd : public testing::Test {
+  protected:
+    test::WatchedRun Launch(const std::wstring& arguments = std::wstring()) {
+        test::WatchedRun run =
+            test::RunWatchingBoxes(test::Quote(LauncherPath()) + L" " + arguments, scratch_.path(),
+                                   {L"TMP=" + scratch_.path()});
+        EXPECT_TRUE(run.started);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.exitCode, 0u);
+        return run;
+    }
+
+    std::vector<std::wstring> LeftInTmp() const { return test::ListDirectory(scratch_.path()); }
+
+    static std::string Describe(const test::WatchedRun& run) {
+        std::string text;
+        for (const test::ObservedBox& box : run.boxes)
+            text += test::DescribeBox(box);
+        return text;
+    }
+
+    test::ScratchDirectory scratch_;
+};
+
+TEST_F(EndToEnd, ReportsNoProductWhenNoTargetIsInstalledAndKeepsThePatchFile) {
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), 307, 311, nullptr, test::BoxIcon::Stop});
+    EXPECT_EQ(LeftInTmp().size(), 1u);
+}
+
+TEST_F(EndToEnd, ReportsUpToDateInTheDefaultLanguageForAProductAtTheUpgradeVersion) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn1_1));
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0],
+              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+    EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
+    EXPECT_TRUE(PatchesOf(samples::NotesEn1_1.productCode).empty());
+}
+
+TEST_F(EndToEnd, ReportsAVersionItDoesNotServeInTheProductsLanguage) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesJa0_9));
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {1041, 308, 311, L"Tessaro Notes JA", test::BoxIcon::Stop});
+    EXPECT_EQ(Narrow(ProductVersion(samples::NotesJa0_9.productCode)), "0.9.0.0");
+}
+
+TEST_F(EndToEnd, ShowsNothingInQuietMode) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesJa0_9));
+    const test::WatchedRun run = Launch(L"/q");
+    EXPECT_TRUE(run.boxes.empty()) << Describe(run);
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+TEST_F(EndToEnd, ShowsWhatThePatchIsForInTheInfoBoxAlsoWhenQuiet) {
+    const std::wstring expected = std::wstring(L"Products:\n") + samples::NotesEn.productCode +
+                                  L"\n" + samples::NotesDe.productCode + L"\n" +
+                                  samples::NotesJa.productCode +
+                                  L"\nTarget:\n\t1.0.0.0,\nUpgrade:\n\t1.1.0.0";
+    for (const wchar_t* arguments : {L"/i", L"/q /i"}) {
+        const test::WatchedRun run = Launch(arguments);
+        ASSERT_EQ(run.boxes.size(), 1u) << Narrow(arguments) << "\n" << Describe(run);
+        EXPECT_EQ(Narrow(run.boxes[0].title), "Info");
+        EXPECT_EQ(test::DescribeDifference(expected, run.boxes[0].text), "") << Narrow(arguments);
+        EXPECT_STREQ(test::BoxIconName(run.boxes[0].icon), "exclamation");
+        ASSERT_EQ(run.boxes[0].buttons.size(), 1u);
+        EXPECT_EQ(run.boxes[0].buttons[0].id, IDOK);
+    }
+    EXPECT_EQ(LeftInTmp().size(), 2u) << "each info run leaves its patch file";
+}
+
+// Wine's MsiConfigureProductExW answers 0 even for a patch it did not apply,
+// so the message alone proves nothing: the product itself must have changed.
+TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+    ASSERT_EQ(Narrow(ProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
+
+    const test::WatchedRun first = Launch();
+    ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
+    ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
+    EXPECT_EQ(Narrow(ProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+    const std::vector<std::wstring> patches = PatchesOf(samples::NotesEn.productCode);
+    ASSERT_EQ(patches.size(), 1u);
+    EXPECT_EQ(Narrow(patches[0]), Narrow(SamplePatchCode));
+    EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
+
+    const test::WatchedRun second = Launch();
+    ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
+    ExpectBox(second.boxes[0],
+              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+    EXPECT_EQ(PatchesOf(samples::NotesEn.productCode).size(), 1u) << "nothing applied twice";
+}
+
+// Wine's installer service drops a patch's registration when the first of the
+// products it was applied to is removed, so the second can then no longer be
+// removed (1647). This test leaves both behind, in a prefix of its own.
+TEST_F(EndToEnd, ThrowawayReportsEachProductInItsOwnLanguage) {
+    ASSERT_TRUE(test::InstallProduct(samples::NotesDe));
+    ASSERT_TRUE(test::InstallProduct(samples::NotesJa));
+
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 2u) << Describe(run);
+    ExpectBox(run.boxes[0], {1031, 301, 312, L"Tessaro Notizen", test::BoxIcon::Information});
+    ExpectBox(run.boxes[1], {1041, 301, 312, L"Tessaro Notes JA", test::BoxIcon::Information});
+    EXPECT_EQ(Narrow(ProductVersion(samples::NotesDe.productCode)), "1.1.0.0");
+    EXPECT_EQ(Narrow(ProductVersion(samples::NotesJa.productCode)), "1.1.0.0");
+}
+
+} // namespace
