@@ -1,16 +1,47 @@
 #!/bin/sh
-# The main job on the bundled sample: builds the launcher around the sample
-# patch and runs it in a throwaway Wine prefix.
+# The main job on the bundled sample: builds the sample product, the sample
+# patch and PatchLauncher.exe around it, installs the product (version 1.0.0.0)
+# into a throwaway Wine prefix, runs the launcher twice and "/i" once, and
+# prints each message box and the product before and after.
+#
+# Headless, Wine's null graphics driver is used and the boxes are read and
+# closed for you. With DEMO_DISPLAY=1 and a display (or Xvfb) in DISPLAY, the
+# real boxes are shown and wait for you to press OK.
 set -e
 cd "$(dirname "$0")/.."
+root=$PWD
 scripts/setup-debian.sh
-cmake -S . -B build -G Ninja
-cmake --build build --target PatchLauncher
-prefix=$PWD/build/wine/demo
-tests/support/wine-prefix.sh create "$prefix"
-trap 'tests/support/wine-prefix.sh destroy "$prefix"' EXIT
-out=$PWD/build/demo
-mkdir -p "$out"
-WINEPREFIX=$prefix tests/support/wine-run.sh build/PatchLauncher.exe /e "$out/extracted.msp"
-echo "Extracted the embedded patch to $out/extracted.msp:"
-msiinfo suminfo "$out/extracted.msp" || true
+cmake -S . -B "${BUILD_DIR:-build}" -G Ninja
+cmake --build "${BUILD_DIR:-build}" --target PatchLauncher sample_products box_driver product_info
+
+build=$root/${BUILD_DIR:-build}
+export WINEPREFIX=$build/wine/demo
+interactive=
+if [ "${DEMO_DISPLAY:-0}" = 1 ] && [ -n "$DISPLAY" ]; then
+    interactive=yes
+    export WINE_GRAPHICS=x11
+fi
+tests/support/wine-prefix.sh create "$WINEPREFIX"
+trap 'tests/support/wine-prefix.sh destroy "$WINEPREFIX"' EXIT
+run="tests/support/wine-run.sh"
+product='{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}'
+
+launch() {
+    echo "--- PatchLauncher.exe $*"
+    if [ -n "$interactive" ]; then
+        $run "$build/PatchLauncher.exe" "$@"
+    else
+        $run "$build/tests/box_driver.exe" "$build/PatchLauncher.exe" "$@"
+    fi
+}
+
+echo "--- installing the sample product Tessaro Notes 1.0.0.0 (samples/notes-en.msi)"
+$run msiexec /i "$build/samples/notes-en.msi" /qn
+echo "--- before:"
+$run "$build/tests/product_info.exe" "$product"
+launch /i
+launch
+echo "--- after:"
+$run "$build/tests/product_info.exe" "$product"
+echo "--- once more: the product is up to date now"
+launch

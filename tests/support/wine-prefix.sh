@@ -1,5 +1,6 @@
 #!/bin/sh
 # wine-prefix.sh create PREFIX  - a fresh prefix with the null graphics driver
+#                                 (WINE_GRAPHICS=x11: keep the X11 driver)
 # wine-prefix.sh destroy PREFIX - stop that prefix's wineserver
 set -e
 action=$1
@@ -19,7 +20,7 @@ create)
     mkdir -p "$WINEPREFIX"
     "$here/wine-run.sh" wineboot.exe -i >/dev/null 2>&1
     # Message boxes work headless with the null driver.
-    "$here/wine-run.sh" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    [ "${WINE_GRAPHICS:-null}" = x11 ] || "$here/wine-run.sh" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     "$wineserver" -w
     ;;
 destroy)
