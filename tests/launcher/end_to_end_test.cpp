@@ -31,27 +31,6 @@ LCID DefaultCatalogueLanguage() {
     return std::find(languages.begin(), languages.end(), user) != languages.end() ? user : 1033;
 }
 
-std::wstring ProductVersion(const std::wstring& productCode) {
-    wchar_t version[64] = {}; // terminator included
-    DWORD length = 64;
-    MsiGetProductInfoW(productCode.c_str(), L"VersionString", version, &length);
-    return version;
-}
-
-// The patch codes registered for a product.
-std::vector<std::wstring> PatchesOf(const std::wstring& productCode) {
-    std::vector<std::wstring> patches;
-    for (DWORD index = 0;; ++index) {
-        wchar_t patch[39] = {};         // a GUID in braces, terminator included
-        wchar_t transforms[1024] = {}; // terminator included
-        DWORD length = 1024;
-        if (MsiEnumPatchesW(productCode.c_str(), index, patch, transforms, &length) != ERROR_SUCCESS)
-            break;
-        patches.push_back(patch);
-    }
-    return patches;
-}
-
 struct ExpectedBox {
     LCID language;
     UINT textId;
@@ -112,7 +91,7 @@ TEST_F(EndToEnd, ReportsUpToDateInTheDefaultLanguageForAProductAtTheUpgradeVersi
     ExpectBox(run.boxes[0],
               {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
     EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
-    EXPECT_TRUE(PatchesOf(samples::NotesEn1_1.productCode).empty());
+    EXPECT_TRUE(test::ListProductPatches(samples::NotesEn1_1.productCode).empty());
 }
 
 TEST_F(EndToEnd, ReportsAVersionItDoesNotServeInTheProductsLanguage) {
@@ -121,7 +100,7 @@ TEST_F(EndToEnd, ReportsAVersionItDoesNotServeInTheProductsLanguage) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
     ExpectBox(run.boxes[0], {1041, 308, 311, L"Tessaro Notes JA", test::BoxIcon::Stop});
-    EXPECT_EQ(Narrow(ProductVersion(samples::NotesJa0_9.productCode)), "0.9.0.0");
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesJa0_9.productCode)), "0.9.0.0");
 }
 
 TEST_F(EndToEnd, ShowsNothingInQuietMode) {
@@ -154,13 +133,13 @@ TEST_F(EndToEnd, ShowsWhatThePatchIsForInTheInfoBoxAlsoWhenQuiet) {
 TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
     test::ScopedProduct notes;
     ASSERT_TRUE(notes.Install(samples::NotesEn));
-    ASSERT_EQ(Narrow(ProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
+    ASSERT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
 
     const test::WatchedRun first = Launch();
     ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
     ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
-    EXPECT_EQ(Narrow(ProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
-    const std::vector<std::wstring> patches = PatchesOf(samples::NotesEn.productCode);
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+    const std::vector<std::wstring> patches = test::ListProductPatches(samples::NotesEn.productCode);
     ASSERT_EQ(patches.size(), 1u);
     EXPECT_EQ(Narrow(patches[0]), Narrow(SamplePatchCode));
     EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
@@ -169,7 +148,7 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
     ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
     ExpectBox(second.boxes[0],
               {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
-    EXPECT_EQ(PatchesOf(samples::NotesEn.productCode).size(), 1u) << "nothing applied twice";
+    EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u) << "nothing applied twice";
 }
 
 // Wine's installer service drops a patch's registration when the first of the
@@ -183,8 +162,8 @@ TEST_F(EndToEnd, ThrowawayReportsEachProductInItsOwnLanguage) {
     ASSERT_EQ(run.boxes.size(), 2u) << Describe(run);
     ExpectBox(run.boxes[0], {1031, 301, 312, L"Tessaro Notizen", test::BoxIcon::Information});
     ExpectBox(run.boxes[1], {1041, 301, 312, L"Tessaro Notes JA", test::BoxIcon::Information});
-    EXPECT_EQ(Narrow(ProductVersion(samples::NotesDe.productCode)), "1.1.0.0");
-    EXPECT_EQ(Narrow(ProductVersion(samples::NotesJa.productCode)), "1.1.0.0");
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesDe.productCode)), "1.1.0.0");
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesJa.productCode)), "1.1.0.0");
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Real patches from the patch writer, applied by the platform's installer
 // service to a product that the test installs with msiexec.
 #include "installer/installer.h"
+#include "tests/support/products.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_writer/patch_writer.h"
 
@@ -25,28 +26,6 @@ std::wstring TargetPackage() {
     return L"Z:" + path;
 }
 
-std::wstring ProductVersion(const std::wstring& product) {
-    wchar_t version[64] = {}; // terminator included
-    DWORD length = 64;
-    if (MsiGetProductInfoW(product.c_str(), L"VersionString", version, &length) != ERROR_SUCCESS)
-        return L"(unknown)";
-    return version;
-}
-
-// The patch codes that the service lists for the product.
-std::vector<std::wstring> ProductPatches(const std::wstring& product) {
-    std::vector<std::wstring> patches;
-    for (DWORD index = 0;; ++index) {
-        wchar_t patch[39] = {};        // 38 characters and the terminator
-        wchar_t transforms[1024] = {}; // terminator included
-        DWORD length = 1024;
-        if (MsiEnumPatchesW(product.c_str(), index, patch, transforms, &length) != ERROR_SUCCESS)
-            break;
-        patches.push_back(patch);
-    }
-    return patches;
-}
-
 patchwriter::PatchDefinition TargetPatch() {
     patchwriter::PatchDefinition definition;
     definition.targets.push_back(
@@ -69,7 +48,7 @@ class PatchApplyTest : public testing::Test {
         ASSERT_EQ(install.exitCode, 0u);
         installed_ = true;
         ASSERT_EQ(MsiQueryProductStateW(TargetProduct), INSTALLSTATE_DEFAULT);
-        ASSERT_EQ(Narrow(ProductVersion(TargetProduct)), "1.0.0.0");
+        ASSERT_EQ(Narrow(test::ReadProductVersion(TargetProduct)), "1.0.0.0");
     }
 
     void TearDown() override {
@@ -103,8 +82,8 @@ TEST_F(PatchApplyTest, BringsTheProductToTheToVersionAndRegistersThePatch) {
 
     EXPECT_EQ(ApplyPatch(patch), 0u);
     EXPECT_EQ(MsiQueryProductStateW(TargetProduct), INSTALLSTATE_DEFAULT);
-    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.1.0.0");
-    const std::vector<std::wstring> patches = ProductPatches(TargetProduct);
+    EXPECT_EQ(Narrow(test::ReadProductVersion(TargetProduct)), "1.1.0.0");
+    const std::vector<std::wstring> patches = test::ListProductPatches(TargetProduct);
     ASSERT_EQ(patches.size(), 1u);
     EXPECT_EQ(Narrow(patches[0]), Narrow(PatchCode));
 }
@@ -119,8 +98,8 @@ TEST_F(PatchApplyTest, AppliesOnlyTheTransformsOfTheProductInAPatchForSeveral) {
     ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
 
     ApplyPatch(patch);
-    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.2.0.0");
-    const std::vector<std::wstring> patches = ProductPatches(TargetProduct);
+    EXPECT_EQ(Narrow(test::ReadProductVersion(TargetProduct)), "1.2.0.0");
+    const std::vector<std::wstring> patches = test::ListProductPatches(TargetProduct);
     ASSERT_EQ(patches.size(), 1u);
     EXPECT_EQ(Narrow(patches[0]), Narrow(PatchCode));
 }
@@ -135,8 +114,8 @@ TEST_F(PatchApplyTest, LeavesAProductThatThePatchDoesNotListUnchanged) {
     ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
 
     const UINT result = ApplyPatch(patch);
-    EXPECT_EQ(Narrow(ProductVersion(TargetProduct)), "1.0.0.0") << "result " << result;
-    EXPECT_TRUE(ProductPatches(TargetProduct).empty());
+    EXPECT_EQ(Narrow(test::ReadProductVersion(TargetProduct)), "1.0.0.0") << "result " << result;
+    EXPECT_TRUE(test::ListProductPatches(TargetProduct).empty());
 }
 
 } // namespace

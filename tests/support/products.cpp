@@ -109,4 +109,27 @@ std::wstring ScopedProduct::Release() {
     return std::exchange(productCode_, std::wstring());
 }
 
+std::wstring ReadProductVersion(const std::wstring& productCode) {
+    wchar_t version[64] = {}; // terminator included
+    DWORD length = 64;
+    if (MsiGetProductInfoW(productCode.c_str(), L"VersionString", version, &length) !=
+        ERROR_SUCCESS)
+        return L"(unknown)";
+    return version;
+}
+
+std::vector<std::wstring> ListProductPatches(const std::wstring& productCode) {
+    std::vector<std::wstring> patches;
+    for (DWORD index = 0;; ++index) {
+        wchar_t patch[39] = {};        // 38 characters and the terminator
+        wchar_t transforms[1024] = {}; // terminator included
+        DWORD length = 1024;
+        if (MsiEnumPatchesW(productCode.c_str(), index, patch, transforms, &length) !=
+            ERROR_SUCCESS)
+            break;
+        patches.push_back(patch);
+    }
+    return patches;
+}
+
 } // namespace test

@@ -7,12 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace test {
 
 // The installer service's state for the product (INSTALLSTATE: 5 installed,
 // -1 unknown, ...).
 int QueryProductState(const std::wstring& productCode);
+
+// The product's "VersionString", or "(unknown)" when the service has none.
+std::wstring ReadProductVersion(const std::wstring& productCode);
+
+// The patch codes that the service lists for the product, in its order.
+std::vector<std::wstring> ListProductPatches(const std::wstring& productCode);
 
 // Runs "msiexec /i <package> /qn" and waits for it: success when msiexec
 // exits 0 and the product then reads as installed (state 5). A product code
