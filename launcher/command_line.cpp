@@ -12,7 +12,9 @@ RunMode TheRunMode;
 
 namespace {
 
-wchar_t ToLowerAscii(wchar_t c) { return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c; }
+wchar_t ToLowerAscii(wchar_t c) {
+    return (c >= L'A' && c <= L'Z') ? wchar_t(c - L'A' + L'a') : c;
+}
 
 // Whole-argument comparison, case-insensitive for A-Z only.
 bool IsSwitch(const wchar_t* argument, const wchar_t* lowerSwitch) {
@@ -88,4 +90,6 @@ void ParseCommandLine(const wchar_t* commandLine) {
     ParseArguments(arguments);
 }
 
-void ParseCommandLine() { ParseCommandLine(GetCommandLineW()); }
+void ParseCommandLine() {
+    ParseCommandLine(GetCommandLineW());
+}

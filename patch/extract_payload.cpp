@@ -72,7 +72,8 @@ bool ChooseTemporaryName(const std::wstring& proposedDirectory, const wchar_t* p
 }
 
 FileHolder OpenStream(HANDLE handle) {
-    const int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    const int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     if (descriptor == -1) {
         CloseHandle(handle);
         return FileHolder();

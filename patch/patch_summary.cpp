@@ -27,17 +27,15 @@ bool ReadSummaryText(const std::wstring& path, UINT property, std::wstring& text
     UINT dataType = 0;
     INT integerValue = 0;
     FILETIME fileTime = {};
-    UINT result = installer::MsiSummaryInfoGetPropertyW(summary.get(), property, &dataType,
-                                                        &integerValue, &fileTime, buffer.data(),
-                                                        &length);
+    UINT result = installer::MsiSummaryInfoGetPropertyW(
+        summary.get(), property, &dataType, &integerValue, &fileTime, buffer.data(), &length);
     if (result == ERROR_MORE_DATA) {
         // `length` is the text's size without its terminator: one retry at exactly that.
         const DWORD needed = length + 1;
         buffer.assign(needed, L'\0');
         length = needed;
-        result = installer::MsiSummaryInfoGetPropertyW(summary.get(), property, &dataType,
-                                                       &integerValue, &fileTime, buffer.data(),
-                                                       &length);
+        result = installer::MsiSummaryInfoGetPropertyW(
+            summary.get(), property, &dataType, &integerValue, &fileTime, buffer.data(), &length);
     }
     if (result != ERROR_SUCCESS)
         return false;

@@ -16,16 +16,18 @@ struct ParseCase {
 };
 
 std::string Describe(const RunMode& mode, bool quiet) {
-    return "install=" + std::to_string(mode.installMode) + " extract=" +
-           std::to_string(mode.extractMode) + " path='" + test::Narrow(mode.extractPath) +
-           "' info=" + std::to_string(mode.infoMode) + " quiet=" + std::to_string(quiet);
+    return "install=" + std::to_string(mode.installMode) +
+           " extract=" + std::to_string(mode.extractMode) + " path='" +
+           test::Narrow(mode.extractPath) + "' info=" + std::to_string(mode.infoMode) +
+           " quiet=" + std::to_string(quiet);
 }
 
 class ParseCommandLineTest : public testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseCommandLineTest, SetsRunModeAndQuietMode) {
     const ParseCase& c = GetParam();
-    const std::wstring commandLine = std::wstring(L"\"C:\\some dir\\PatchLauncher.exe\" ") + c.arguments;
+    const std::wstring commandLine =
+        std::wstring(L"\"C:\\some dir\\PatchLauncher.exe\" ") + c.arguments;
     ParseCommandLine(commandLine.c_str());
 
     RunMode expected;

@@ -139,7 +139,8 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
     ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
     ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
-    const std::vector<std::wstring> patches = test::ListProductPatches(samples::NotesEn.productCode);
+    const std::vector<std::wstring> patches =
+        test::ListProductPatches(samples::NotesEn.productCode);
     ASSERT_EQ(patches.size(), 1u);
     EXPECT_EQ(Narrow(patches[0]), Narrow(SamplePatchCode));
     EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
@@ -148,7 +149,8 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
     ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
     ExpectBox(second.boxes[0],
               {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
-    EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u) << "nothing applied twice";
+    EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u)
+        << "nothing applied twice";
 }
 
 // Wine's installer service drops a patch's registration when the first of the

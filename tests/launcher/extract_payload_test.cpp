@@ -65,7 +65,8 @@ TEST_F(ExtractPayloadTest, NamesTheFileAfterTmpWhenItEndsInABackslash) {
     const std::wstring expectedStem = scratch_.path() + L"\\MSP";
     EXPECT_EQ(Narrow(path.substr(0, expectedStem.size())), Narrow(expectedStem));
     EXPECT_GE(NameNumber(path), 2ul) << Narrow(path);
-    EXPECT_EQ(path.find(L'.', scratch_.path().size()), std::wstring::npos) << "no extension: " << Narrow(path);
+    EXPECT_EQ(path.find(L'.', scratch_.path().size()), std::wstring::npos)
+        << "no extension: " << Narrow(path);
     EXPECT_TRUE(ReadFileBytes(path) == EmbeddedPayload());
 }
 
@@ -99,7 +100,9 @@ TEST_F(ExtractPayloadTest, SkipsNamesThatAreTaken) {
 
     const std::wstring path = ExtractToTemporary();
     EXPECT_EQ(NameNumber(path), last + 3) << Narrow(path);
-    EXPECT_TRUE(ReadFileBytes(taken) == std::vector<std::uint8_t>({'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e', '\'', 's'}))
+    EXPECT_TRUE(ReadFileBytes(taken) ==
+                std::vector<std::uint8_t>(
+                    {'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e', '\'', 's'}))
         << "a taken name is never written";
 }
 

@@ -161,14 +161,13 @@ TEST_P(ConfigureResultTest, ReportsSuccessOrTheServiceResult) {
     EXPECT_TRUE(LeftInTmp().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Results, ConfigureResultTest,
-                         testing::Values(ResultCase{0, "301 1033 'Notes'\n"},
-                                         ResultCase{1641, "301 1033 'Notes'\n"},
-                                         ResultCase{3010, "301 1033 'Notes'\n"},
-                                         ResultCase{1603, "300 1033 'Notes' error=1603\n"},
-                                         ResultCase{1642, "300 1033 'Notes' error=1642\n"},
-                                         ResultCase{0x80070005u,
-                                                    "300 1033 'Notes' error=2147942405\n"}));
+INSTANTIATE_TEST_SUITE_P(
+    Results, ConfigureResultTest,
+    testing::Values(ResultCase{0, "301 1033 'Notes'\n"}, ResultCase{1641, "301 1033 'Notes'\n"},
+                    ResultCase{3010, "301 1033 'Notes'\n"},
+                    ResultCase{1603, "300 1033 'Notes' error=1603\n"},
+                    ResultCase{1642, "300 1033 'Notes' error=1642\n"},
+                    ResultCase{0x80070005u, "300 1033 'Notes' error=2147942405\n"}));
 
 TEST_F(InstallFlowTest, GoesOnWithTheNextProductAfterAFailure) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
@@ -204,24 +203,23 @@ TEST_P(TargetListTest, ComparesEntriesInListOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, TargetListTest,
-    testing::Values(
-        TargetCase{"second entry matches", L"2.0.0.0;1.0.0.0,1.5.0.0,", L"1.5.0.0",
-                   "301 1033 'Notes'\n", true},
-        TargetCase{"text after the last comma is no entry", L"2.0.0.0;1.0.0.0,1.5.0.0",
-                   L"1.5.0.0", "308 1033 'Notes'\n", false},
-        TargetCase{"no comma, no entry", L"2.0.0.0;1.5.0.0", L"1.5.0.0", "308 1033 'Notes'\n",
-                   false},
-        TargetCase{"empty list", L"2.0.0.0;", L"1.5.0.0", "308 1033 'Notes'\n", false},
-        TargetCase{"empty entry is 0.0.0.0", L"2.0.0.0;1.0.0.0,,", L"", "301 1033 'Notes'\n",
-                   true},
-        TargetCase{"versions compare parsed", L"2.0.0.0;1.5.0.0,", L"1.5.0", "301 1033 'Notes'\n",
-                   true},
-        TargetCase{"installed equal to the entry wins over upgrade", L"2.0.0.0;1.5.0.0,2.0.0.0,",
-                   L"1.5.0.0", "301 1033 'Notes'\n", true},
-        TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
-                   "306 1033 'Notes'\n", false},
-        TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,", L"1.5.0.0",
-                   "306 1033 'Notes'\n", false}));
+    testing::Values(TargetCase{"second entry matches", L"2.0.0.0;1.0.0.0,1.5.0.0,", L"1.5.0.0",
+                               "301 1033 'Notes'\n", true},
+                    TargetCase{"text after the last comma is no entry", L"2.0.0.0;1.0.0.0,1.5.0.0",
+                               L"1.5.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"no comma, no entry", L"2.0.0.0;1.5.0.0", L"1.5.0.0",
+                               "308 1033 'Notes'\n", false},
+                    TargetCase{"empty list", L"2.0.0.0;", L"1.5.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"empty entry is 0.0.0.0", L"2.0.0.0;1.0.0.0,,", L"",
+                               "301 1033 'Notes'\n", true},
+                    TargetCase{"versions compare parsed", L"2.0.0.0;1.5.0.0,", L"1.5.0",
+                               "301 1033 'Notes'\n", true},
+                    TargetCase{"installed equal to the entry wins over upgrade",
+                               L"2.0.0.0;1.5.0.0,2.0.0.0,", L"1.5.0.0", "301 1033 'Notes'\n", true},
+                    TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
+                               "306 1033 'Notes'\n", false},
+                    TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,",
+                               L"1.5.0.0", "306 1033 'Notes'\n", false}));
 
 TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntryAndKeepsThePatchFile) {
     SetPatch(L"2.0.0.0;2.0.0.0,1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);

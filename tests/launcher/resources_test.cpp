@@ -58,8 +58,8 @@ TEST_F(LauncherResources, AreExactlyManifestPatchAndStringTables) {
     EnumResourceTypesW(module_, AddType, reinterpret_cast<LONG_PTR>(&found));
 
     std::set<std::wstring> expected = {L"#24/#1/1033", L"MSP/IDR_MSP/1033"};
-    for (int language : {1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049,
-                         2052, 3082}) {
+    for (int language :
+         {1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082}) {
         expected.insert(L"#6/#19/" + std::to_wstring(language));
         expected.insert(L"#6/#20/" + std::to_wstring(language));
     }
@@ -76,7 +76,8 @@ TEST_F(LauncherResources, AreExactlyManifestPatchAndStringTables) {
 
 TEST_F(LauncherResources, ManifestIsOnlyAnEmptyAssemblyElement) {
     std::string manifest = ResourceText(MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
-    EXPECT_NE(manifest.find("<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>"),
+    EXPECT_NE(manifest.find(
+                  "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>"),
               std::string::npos)
         << manifest;
     EXPECT_EQ(std::count(manifest.begin(), manifest.end(), '<'), 2) << manifest;

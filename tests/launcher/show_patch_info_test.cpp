@@ -52,15 +52,16 @@ TEST_P(InfoTextTest, PutsEachProductOnALineAndShowsTheVersionsAsStored) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, InfoTextTest,
-    testing::Values(
-        InfoCase{L"A;B;C", L"2.0;1.0,1.5,", "Products:\nA\nB\nC\nTarget:\n\t1.0,1.5,\nUpgrade:\n\t2.0"},
-        InfoCase{L"A", L"2.0;1.0,", "Products:\nA\nTarget:\n\t1.0,\nUpgrade:\n\t2.0"},
-        // A lone ";" at the very start stays; with more, every one becomes a line feed.
-        InfoCase{L";A", L"2.0;", "Products:\n;A\nTarget:\n\t\nUpgrade:\n\t2.0"},
-        InfoCase{L";A;B", L"2.0;", "Products:\n\nA\nB\nTarget:\n\t\nUpgrade:\n\t2.0"},
-        InfoCase{L"A;", L"2.0;1.0;x,", "Products:\nA\n\nTarget:\n\t1.0;x,\nUpgrade:\n\t2.0"},
-        // Keywords without a usable ";" read as nothing.
-        InfoCase{L"A", L"2.0", "Products:\nA\nTarget:\n\t\nUpgrade:\n\t"}));
+    testing::Values(InfoCase{L"A;B;C", L"2.0;1.0,1.5,",
+                             "Products:\nA\nB\nC\nTarget:\n\t1.0,1.5,\nUpgrade:\n\t2.0"},
+                    InfoCase{L"A", L"2.0;1.0,", "Products:\nA\nTarget:\n\t1.0,\nUpgrade:\n\t2.0"},
+                    // A lone ";" at the very start stays; with more, every one becomes a line feed.
+                    InfoCase{L";A", L"2.0;", "Products:\n;A\nTarget:\n\t\nUpgrade:\n\t2.0"},
+                    InfoCase{L";A;B", L"2.0;", "Products:\n\nA\nB\nTarget:\n\t\nUpgrade:\n\t2.0"},
+                    InfoCase{L"A;", L"2.0;1.0;x,",
+                             "Products:\nA\n\nTarget:\n\t1.0;x,\nUpgrade:\n\t2.0"},
+                    // Keywords without a usable ";" read as nothing.
+                    InfoCase{L"A", L"2.0", "Products:\nA\nTarget:\n\t\nUpgrade:\n\t"}));
 
 TEST_F(ShowPatchInfoTest, ShowsTheCaptionsAloneWhenThePatchCannotBeRead) {
     Installer().anyPathIsPackage = false;

@@ -11,7 +11,9 @@ namespace {
 InstallerDouble TheDouble;
 unsigned long NextHandle = 100;
 
-std::wstring Text(LPCWSTR text) { return text == nullptr ? L"(null)" : std::wstring(text); }
+std::wstring Text(LPCWSTR text) {
+    return text == nullptr ? L"(null)" : std::wstring(text);
+}
 
 // Copies `value` the way the service does: ERROR_MORE_DATA with the needed
 // length (terminator excluded) when the buffer is too small.
@@ -43,7 +45,9 @@ std::vector<std::wstring> InstallerDouble::CallsNamed(const std::wstring& name) 
     return found;
 }
 
-InstallerDouble& Installer() { return TheDouble; }
+InstallerDouble& Installer() {
+    return TheDouble;
+}
 
 void ResetInstaller() {
     TheDouble = InstallerDouble();
@@ -91,8 +95,8 @@ UINT WINAPI MsiSummaryInfoGetPropertyW(MSIHANDLE handle, UINT property, UINT* da
     if (dataType != nullptr)
         *dataType = 30; // VT_LPSTR
     auto found = package.properties.find(property);
-    return test::CopyOut(found == package.properties.end() ? std::wstring() : found->second,
-                         value, length);
+    return test::CopyOut(found == package.properties.end() ? std::wstring() : found->second, value,
+                         length);
 }
 
 UINT WINAPI MsiCloseHandle(MSIHANDLE handle) {
@@ -114,8 +118,8 @@ INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR product) {
 
 UINT WINAPI MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR value, DWORD* length) {
     TheDouble.calls.push_back(L"MsiGetProductInfoW(" + test::Text(product) + L", " +
-                              test::Text(property) + L", " +
-                              std::to_wstring(length ? *length : 0) + L")");
+                              test::Text(property) + L", " + std::to_wstring(length ? *length : 0) +
+                              L")");
     auto found = TheDouble.products.find(test::Text(product));
     if (found == TheDouble.products.end())
         return ERROR_UNKNOWN_PRODUCT;

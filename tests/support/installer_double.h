@@ -13,7 +13,7 @@
 namespace test {
 
 struct DoubleProduct {
-    int state = 5; // INSTALLSTATE
+    int state = 5;                                   // INSTALLSTATE
     std::map<std::wstring, std::wstring> properties; // "VersionString", "ProductName", "Language"
     UINT propertyResult = 0; // result of every MsiGetProductInfoW for this product
     // Written into the buffer (no terminator, cut to its length) by every
@@ -28,8 +28,8 @@ struct DoublePackage {
 };
 
 struct InstallerDouble {
-    std::map<std::wstring, DoubleProduct> products;  // by product code
-    std::map<std::wstring, DoublePackage> packages;  // by full path, as passed
+    std::map<std::wstring, DoubleProduct> products; // by product code
+    std::map<std::wstring, DoublePackage> packages; // by full path, as passed
     // Answers for a path that `packages` does not list, when set.
     bool anyPathIsPackage = false;
     DoublePackage anyPackage;

@@ -12,14 +12,18 @@ std::function<void(const Report&)> TheCallback;
 
 } // namespace
 
-std::vector<Report>& Reports() { return TheReports; }
+std::vector<Report>& Reports() {
+    return TheReports;
+}
 
 void ResetReports() {
     TheReports.clear();
     TheCallback = nullptr;
 }
 
-void OnReport(std::function<void(const Report&)> callback) { TheCallback = std::move(callback); }
+void OnReport(std::function<void(const Report&)> callback) {
+    TheCallback = std::move(callback);
+}
 
 } // namespace test
 

@@ -2,7 +2,9 @@
 
 namespace test {
 
-std::wstring Quote(const std::wstring& argument) { return L"\"" + argument + L"\""; }
+std::wstring Quote(const std::wstring& argument) {
+    return L"\"" + argument + L"\"";
+}
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workingDirectory,
                          DWORD timeoutMilliseconds) {

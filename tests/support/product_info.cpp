@@ -11,7 +11,8 @@
 namespace {
 
 void WriteOut(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string bytes(size > 0 ? size - 1 : 0, '\0');
     if (size > 1)
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
@@ -41,7 +42,7 @@ int wmain(int argc, wchar_t** argv) {
     WriteOut(L"version: " + ProductProperty(product, L"VersionString") + L"\n");
     WriteOut(L"language: " + ProductProperty(product, L"Language") + L"\n");
     for (DWORD index = 0;; ++index) {
-        wchar_t patch[39] = {};         // a GUID in braces, terminator included
+        wchar_t patch[39] = {};        // a GUID in braces, terminator included
         wchar_t transforms[1024] = {}; // terminator included
         DWORD length = 1024;
         if (MsiEnumPatchesW(product, index, patch, transforms, &length) != ERROR_SUCCESS)

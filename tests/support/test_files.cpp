@@ -37,9 +37,13 @@ ScratchDirectory::ScratchDirectory() {
     }
 }
 
-ScratchDirectory::~ScratchDirectory() { RemoveTree(path_); }
+ScratchDirectory::~ScratchDirectory() {
+    RemoveTree(path_);
+}
 
-std::wstring ScratchDirectory::file(const std::wstring& name) const { return path_ + L"\\" + name; }
+std::wstring ScratchDirectory::file(const std::wstring& name) const {
+    return path_ + L"\\" + name;
+}
 
 ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name) {
     wchar_t buffer[32768] = {}; // the largest environment value, terminator included
