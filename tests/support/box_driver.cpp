@@ -6,32 +6,12 @@
 // command line, 3 when the program could not be started, 4 when it was still
 // running at the timeout (default 120000 ms) and was ended.
 #include "tests/support/box_watcher.h"
-
-#include <shellapi.h>
+#include "tests/support/process.h"
 
 #include <string>
 #include <vector>
 
 namespace {
-
-// Quotes an argument for a command line as CommandLineToArgvW reads it back.
-std::wstring QuoteArgument(const std::wstring& argument) {
-    if (!argument.empty() && argument.find_first_of(L" \t\"") == std::wstring::npos)
-        return argument;
-    std::wstring quoted = L"\"";
-    std::size_t backslashes = 0;
-    for (wchar_t c : argument) {
-        if (c == L'\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(backslashes * 2, L'\\');
-    return quoted + L"\"";
-}
 
 void WriteOut(const std::string& bytes) {
     DWORD written = 0;
@@ -72,7 +52,7 @@ int wmain(int argc, wchar_t** argv) {
 
     std::wstring commandLine;
     for (int i = first; i < argc; ++i)
-        commandLine += (i > first ? L" " : L"") + QuoteArgument(argv[i]);
+        commandLine += (i > first ? L" " : L"") + test::Quote(argv[i]);
     const test::WatchedRun run =
         test::RunWatchingBoxes(commandLine, directory, environment, timeout);
     if (!run.started) {

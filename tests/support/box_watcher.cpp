@@ -1,6 +1,7 @@
 #include "tests/support/box_watcher.h"
 
 #include "tests/support/box_icon_probe.h"
+#include "tests/support/process.h"
 
 #include <algorithm>
 #include <atomic>
@@ -33,30 +34,6 @@ namespace {
 constexpr DWORD MessageTimeoutMilliseconds = 2000; // for a message to a box of another process
 constexpr DWORD PressAgainMilliseconds = 1000;     // a box still open this long is pressed again
 constexpr DWORD ScanIntervalMilliseconds = 10;
-
-// A kernel handle closed exactly once, when the holder goes.
-class UniqueHandle {
-  public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(other.handle_) {
-        other.handle_ = nullptr;
-    }
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 std::wstring ReadClassName(HWND window) {
     wchar_t name[256] = {}; // longest class name plus the terminator
@@ -294,57 +271,6 @@ void WatchBoxes(std::shared_ptr<BoxWatcher::State> state) {
     }
 }
 
-std::wstring VariableName(const std::wstring& entry) {
-    // Entries such as "=C:=C:\dir" start with "=": the name runs to the second one.
-    const std::size_t equals = entry.find(L'=', 1);
-    return entry.substr(0, equals);
-}
-
-bool SameName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-// This process's environment with `changes` applied, as a CreateProcessW block.
-std::vector<wchar_t> BuildEnvironment(const std::vector<std::wstring>& changes) {
-    std::vector<std::wstring> entries;
-    if (wchar_t* block = GetEnvironmentStringsW()) {
-        for (const wchar_t* entry = block; *entry != L'\0'; entry += wcslen(entry) + 1)
-            entries.emplace_back(entry);
-        FreeEnvironmentStringsW(block);
-    }
-    for (const std::wstring& change : changes) {
-        const std::wstring name = VariableName(change);
-        entries.erase(std::remove_if(entries.begin(), entries.end(),
-                                     [&name](const std::wstring& entry) {
-                                         return SameName(VariableName(entry), name);
-                                     }),
-                      entries.end());
-        if (change.size() > name.size() + 1)
-            entries.push_back(change);
-    }
-    std::vector<wchar_t> block;
-    for (const std::wstring& entry : entries) {
-        block.insert(block.end(), entry.begin(), entry.end());
-        block.push_back(L'\0');
-    }
-    block.push_back(L'\0');
-    if (block.size() == 1)
-        block.push_back(L'\0'); // an empty block still ends with two terminators
-    return block;
-}
-
-std::string EncodeUtf8(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
-    return bytes;
-}
-
 std::string EscapeLine(const std::wstring& text) {
     std::wstring escaped;
     for (wchar_t c : text) {
@@ -357,7 +283,7 @@ std::string EscapeLine(const std::wstring& text) {
         else
             escaped += c;
     }
-    return EncodeUtf8(escaped);
+    return Narrow(escaped);
 }
 
 std::string Hex(LONG value) {
@@ -412,28 +338,16 @@ std::vector<ObservedBox> BoxWatcher::Finish() {
 WatchedRun RunWatchingBoxes(const std::wstring& commandLine, const std::wstring& workingDirectory,
                             const std::vector<std::wstring>& environment,
                             DWORD timeoutMilliseconds) {
+    std::unique_ptr<BoxWatcher> watcher;
+    const ProcessResult process = RunProcess(
+        commandLine, workingDirectory, timeoutMilliseconds, environment,
+        [&watcher](DWORD processId) { watcher = std::make_unique<BoxWatcher>(processId); });
     WatchedRun run;
-    std::wstring mutableLine = commandLine; // CreateProcessW may write into it
-    std::vector<wchar_t> block = BuildEnvironment(environment);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &mutableLine[0], nullptr, nullptr, FALSE,
-                        CREATE_UNICODE_ENVIRONMENT, block.data(),
-                        workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup,
-                        &process))
-        return run;
-    UniqueHandle processHandle(process.hProcess);
-    UniqueHandle threadHandle(process.hThread);
-    run.started = true;
-    BoxWatcher watcher(process.dwProcessId);
-    if (WaitForSingleObject(processHandle.get(), timeoutMilliseconds) != WAIT_OBJECT_0) {
-        run.timedOut = true;
-        TerminateProcess(processHandle.get(), 259);
-        WaitForSingleObject(processHandle.get(), INFINITE);
-    }
-    GetExitCodeProcess(processHandle.get(), &run.exitCode);
-    run.boxes = watcher.Finish();
+    run.started = process.started;
+    run.timedOut = process.timedOut;
+    run.exitCode = process.exitCode;
+    if (watcher)
+        run.boxes = watcher->Finish();
     return run;
 }
 

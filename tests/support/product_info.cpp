@@ -2,6 +2,8 @@
 //
 // Prints what the installer service knows of an installed product: its name,
 // version and language, and the patches applied to it, as UTF-8 lines.
+#include "tests/support/process.h"
+
 #include <windows.h>
 
 #include <msi.h>
@@ -11,11 +13,7 @@
 namespace {
 
 void WriteOut(const std::wstring& text) {
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string bytes(size > 0 ? size - 1 : 0, '\0');
-    if (size > 1)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &bytes[0], size, nullptr, nullptr);
+    const std::string bytes = test::Narrow(text);
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()),
               &written, nullptr);

@@ -115,24 +115,4 @@ std::wstring ModuleDirectory() {
     return path.substr(0, path.find_last_of(L"\\/"));
 }
 
-std::string Narrow(const std::wstring& text) {
-    if (text.empty())
-        return std::string();
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(size, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &result[0], size, nullptr,
-                        nullptr);
-    return result;
-}
-
-std::wstring Widen(const std::string& text) {
-    if (text.empty())
-        return std::wstring();
-    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring result(size, L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &result[0], size);
-    return result;
-}
-
 } // namespace test

@@ -1,6 +1,8 @@
 // Helpers shared by the test binaries.
 #pragma once
 
+#include "tests/support/process.h"
+
 #include <windows.h>
 
 #include <cstdint>
@@ -54,22 +56,5 @@ std::wstring TemporaryDirectory();
 
 // The directory of the running test binary, with no trailing backslash.
 std::wstring ModuleDirectory();
-
-struct ProcessResult {
-    bool started = false;
-    DWORD exitCode = 0;
-};
-
-// Runs `commandLine` (the program first, quoted where needed) in
-// `workingDirectory` (empty: the current one) and waits for it to end.
-ProcessResult RunProcess(const std::wstring& commandLine,
-                         const std::wstring& workingDirectory = std::wstring(),
-                         DWORD timeoutMilliseconds = 120000);
-
-// Wraps an argument in double quotes for a command line.
-std::wstring Quote(const std::wstring& argument);
-
-std::string Narrow(const std::wstring& text); // UTF-8, for failure messages
-std::wstring Widen(const std::string& text);  // from UTF-8
 
 } // namespace test
