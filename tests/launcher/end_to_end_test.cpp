@@ -18,12 +18,6 @@ using test::Narrow;
 
 const wchar_t SamplePatchCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
 
-std::wstring LauncherPath() {
-    wchar_t full[MAX_PATH] = {}; // terminator included
-    GetFullPathNameW(PATCH_LAUNCHER_EXE, MAX_PATH, full, nullptr);
-    return full;
-}
-
 // The catalogue language the platform picks for the user's default locale.
 LCID DefaultCatalogueLanguage() {
     const std::vector<LCID>& languages = test::CatalogueLanguages();
@@ -55,9 +49,9 @@ void ExpectBox(const test::ObservedBox& box, const ExpectedBox& expected) {
 class EndToEnd : public testing::Test {
   protected:
     test::WatchedRun Launch(const std::wstring& arguments = std::wstring()) {
-        test::WatchedRun run =
-            test::RunWatchingBoxes(test::Quote(LauncherPath()) + L" " + arguments, scratch_.path(),
-                                   {L"TMP=" + scratch_.path()});
+        test::WatchedRun run = test::RunWatchingBoxes(
+            test::Quote(test::FullPath(PATCH_LAUNCHER_EXE)) + L" " + arguments, scratch_.path(),
+            {L"TMP=" + scratch_.path()});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitCode, 0u);

@@ -5,14 +5,9 @@
 
 namespace {
 
-std::wstring LauncherPath() {
-    wchar_t full[MAX_PATH] = {}; // terminator included
-    GetFullPathNameW(PATCH_LAUNCHER_EXE, MAX_PATH, full, nullptr);
-    return full;
-}
-
 test::ProcessResult RunLauncher(const std::wstring& arguments, const std::wstring& directory) {
-    return test::RunProcess(test::Quote(LauncherPath()) + L" " + arguments, directory);
+    return test::RunProcess(test::Quote(test::FullPath(PATCH_LAUNCHER_EXE)) + L" " + arguments,
+                            directory);
 }
 
 const std::vector<std::uint8_t>& EmbeddedPatch() {

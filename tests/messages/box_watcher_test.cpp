@@ -9,9 +9,7 @@
 namespace {
 
 std::wstring ShowMessageCommand(const std::wstring& arguments) {
-    wchar_t full[MAX_PATH] = {}; // terminator included
-    GetFullPathNameW(SHOW_MESSAGE_EXE, MAX_PATH, full, nullptr);
-    return test::Quote(full) + L" " + arguments;
+    return test::Quote(test::FullPath(SHOW_MESSAGE_EXE)) + L" " + arguments;
 }
 
 TEST(BoxWatcherOfAnotherProcess, ReadsTitleTextAndIconOfEachBox) {

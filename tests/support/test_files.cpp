@@ -108,6 +108,12 @@ std::wstring TemporaryDirectory() {
     return std::wstring(buffer, length);
 }
 
+std::wstring FullPath(const std::wstring& path) {
+    wchar_t full[MAX_PATH] = {}; // terminator included
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 0 && length < MAX_PATH ? std::wstring(full, length) : path;
+}
+
 std::wstring ModuleDirectory() {
     wchar_t buffer[32768] = {}; // terminator included
     const DWORD length = GetModuleFileNameW(nullptr, buffer, 32768);

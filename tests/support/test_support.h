@@ -54,6 +54,9 @@ std::vector<std::wstring> ListDirectory(const std::wstring& directory);
 // The system temporary directory, with its trailing backslash.
 std::wstring TemporaryDirectory();
 
+// `path` made absolute (a build path "/x/y" becomes "Z:\x\y" under Wine).
+std::wstring FullPath(const std::wstring& path);
+
 // The directory of the running test binary, with no trailing backslash.
 std::wstring ModuleDirectory();
 
