@@ -229,6 +229,23 @@ bool IsDottedVersion(const std::wstring& text) {
     return dots <= 3;
 }
 
+// A compound file at `path` with the patch class, the root string pool and
+// `summary`; `root` keeps it open for the transforms.
+bool CreatePatchRoot(const std::wstring& path, const SummaryInformation& summary,
+                     ComHolder<IStorage>& root, std::wstring& error) {
+    if (FAILED(StgCreateDocfile(path.c_str(),
+                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
+                                0, root.out()))) {
+        error = L"cannot create '" + path + L"'";
+        return false;
+    }
+    if (SUCCEEDED(root.get()->SetClass(PatchClass)) && WriteStringPool(root.get(), StringPool()) &&
+        WriteSummaryStream(root.get(), summary))
+        return true;
+    error = L"cannot write the streams of '" + path + L"'";
+    return false;
+}
+
 } // namespace
 
 SummaryInformation::SummaryInformation(std::int16_t codepage) : codepage_(codepage) {
@@ -354,12 +371,8 @@ std::vector<std::uint8_t> StringPool::DataBytes() const {
 bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& summary) {
     ComScope com;
     ComHolder<IStorage> root;
-    if (FAILED(StgCreateDocfile(path.c_str(),
-                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
-                                0, root.out())))
-        return false;
-    return SUCCEEDED(root.get()->SetClass(PatchClass)) &&
-           WriteStringPool(root.get(), StringPool()) && WriteSummaryStream(root.get(), summary);
+    std::wstring error;
+    return CreatePatchRoot(path, summary, root, error);
 }
 
 bool IsRegistryGuid(const std::wstring& text) {
@@ -463,15 +476,9 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
 
     ComScope com;
     ComHolder<IStorage> root;
-    if (FAILED(StgCreateDocfile(path.c_str(),
-                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
-                                0, root.out()))) {
-        error = L"cannot create '" + path + L"'";
+    if (!CreatePatchRoot(path, summary, root, error))
         return false;
-    }
-    bool written = SUCCEEDED(root.get()->SetClass(PatchClass)) &&
-                   WriteStringPool(root.get(), StringPool()) &&
-                   WriteSummaryStream(root.get(), summary);
+    bool written = true;
 
     for (std::size_t i = 0; written && i < definition.targets.size(); ++i) {
         const PatchTarget& target = definition.targets[i];
