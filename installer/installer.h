@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include <utility>
+#include "common/holder.h"
 
 #include <msi.h>
 #include <msiquery.h>
@@ -33,33 +33,11 @@ constexpr INSTALLUILEVEL UiLevelBasicHideCancel =
 
 } // namespace installer
 
-// Owns an installer-service handle; a non-zero handle is closed with
-// MsiCloseHandle exactly once, when the holder goes (also during unwinding).
-class MsiHandleHolder {
-  public:
-    MsiHandleHolder() = default;
-    explicit MsiHandleHolder(MSIHANDLE handle) : handle_(handle) {}
-    ~MsiHandleHolder() { reset(); }
-    MsiHandleHolder(MsiHandleHolder&& other) noexcept : handle_(std::exchange(other.handle_, 0)) {}
-    MsiHandleHolder& operator=(MsiHandleHolder&& other) noexcept {
-        if (this != &other) {
-            reset();
-            handle_ = std::exchange(other.handle_, 0);
-        }
-        return *this;
-    }
-    MsiHandleHolder(const MsiHandleHolder&) = delete;
-    MsiHandleHolder& operator=(const MsiHandleHolder&) = delete;
-
-    MSIHANDLE get() const { return handle_; }
-    explicit operator bool() const { return handle_ != 0; }
-
-    // The result of the close is not examined.
-    void reset() {
-        if (handle_ != 0)
-            ::MsiCloseHandle(std::exchange(handle_, 0));
-    }
-
-  private:
-    MSIHANDLE handle_ = 0;
+// An installer-service handle; a non-zero handle is closed with MsiCloseHandle
+// exactly once, when the holder goes (also during unwinding).
+struct MsiHandleTraits {
+    using Type = MSIHANDLE;
+    static Type None() { return 0; }
+    static bool Close(Type value) { return ::MsiCloseHandle(value) == ERROR_SUCCESS; }
 };
+using MsiHandleHolder = Holder<MsiHandleTraits>;

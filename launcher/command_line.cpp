@@ -1,5 +1,6 @@
+#include "common/holder.h"
+#include "common/program_state.h"
 #include "launcher/launcher.h"
-#include "launcher/program_state.h"
 
 #include <windows.h>
 
@@ -25,30 +26,25 @@ bool IsSwitch(const wchar_t* argument, const wchar_t* lowerSwitch) {
     return *argument == L'\0' && *lowerSwitch == L'\0';
 }
 
-// Owns the vector CommandLineToArgvW allocates.
-class ArgumentVector {
+// The arguments of a command line, split by the platform; none when the
+// line cannot be split.
+class Arguments {
   public:
-    explicit ArgumentVector(const wchar_t* commandLine)
-        : arguments_(CommandLineToArgvW(commandLine, &count_)) {
-        if (arguments_ == nullptr)
+    explicit Arguments(const wchar_t* commandLine)
+        : vector_(CommandLineToArgvW(commandLine, &count_)) {
+        if (!vector_)
             count_ = 0;
     }
-    ~ArgumentVector() {
-        if (arguments_ != nullptr)
-            GlobalFree(arguments_);
-    }
-    ArgumentVector(const ArgumentVector&) = delete;
-    ArgumentVector& operator=(const ArgumentVector&) = delete;
 
     int count() const { return count_; }
-    const wchar_t* operator[](int index) const { return arguments_[index]; }
+    const wchar_t* operator[](int index) const { return vector_.get()[index]; }
 
   private:
     int count_ = 0;
-    wchar_t** arguments_;
+    ArgumentVector vector_;
 };
 
-void ParseArguments(const ArgumentVector& arguments) {
+void ParseArguments(const Arguments& arguments) {
     for (int index = 1; index < arguments.count(); ++index) {
         const wchar_t* argument = arguments[index];
         if (IsSwitch(argument, L"/q")) {
@@ -81,7 +77,7 @@ void ParseArguments(const ArgumentVector& arguments) {
 } // namespace
 
 void ParseCommandLine(const wchar_t* commandLine) {
-    ArgumentVector arguments(commandLine);
+    const Arguments arguments(commandLine);
     QuietMode = false;
     TheRunMode.extractMode = false;
     TheRunMode.extractPath.clear();

@@ -1,6 +1,6 @@
 #include "installer/installer.h"
 #include "launcher/launcher.h"
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 #include "products/products.h"

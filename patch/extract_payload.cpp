@@ -1,14 +1,10 @@
-#include "launcher/program_state.h"
-#include "patch/file_holder.h"
+#include "common/holder.h"
+#include "common/program_state.h"
 #include "patch/patch.h"
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdint>
-#include <cstdio>
 
 namespace {
 
@@ -71,36 +67,30 @@ bool ChooseTemporaryName(const std::wstring& proposedDirectory, const wchar_t* p
     return false;
 }
 
-FileHolder OpenStream(HANDLE handle) {
-    const int descriptor =
-        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-    if (descriptor == -1) {
-        CloseHandle(handle);
-        return FileHolder();
-    }
-    FILE* stream = _wfdopen(descriptor, L"wb");
-    if (stream == nullptr)
-        _close(descriptor);
-    return FileHolder(stream);
-}
-
 // A name this operation chose is created exclusively, so that whatever
 // appeared there since the name was chosen is neither truncated nor followed;
 // on such a clash the next free number is taken and `path` follows it.
-FileHolder CreateTemporaryFile(const std::wstring& directory, std::wstring& path) {
+FileHandle CreateTemporaryFile(const std::wstring& directory, std::wstring& path) {
     for (;;) {
-        HANDLE handle = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle != INVALID_HANDLE_VALUE)
-            return OpenStream(handle);
+        FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return file;
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-            return FileHolder();
+            return FileHandle();
         std::wstring next;
         if (!ChooseTemporaryName(directory, L"MSP", next))
-            return FileHolder();
+            return FileHandle();
         path = next;
     }
+}
+
+// A path the caller gave is created, or truncated when it exists (the "wb"
+// of the C runtime), with the same sharing as the runtime's streams.
+FileHandle CreateOrTruncateFile(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 } // namespace
@@ -133,9 +123,13 @@ bool ExtractPatchPayload(std::wstring& path) {
     if (bytes == nullptr)
         return false;
 
-    FileHolder file = nameIsOurs ? CreateTemporaryFile(temporaryDirectory, path)
-                                 : FileHolder(_wfopen(path.c_str(), L"wb"));
+    FileHandle file =
+        nameIsOurs ? CreateTemporaryFile(temporaryDirectory, path) : CreateOrTruncateFile(path);
     if (!file)
         return false;
-    return std::fwrite(bytes, 1, size, file.get()) == size;
+    // One write straight from the mapped resource.
+    DWORD written = 0;
+    if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size)
+        return false;
+    return file.close();
 }

@@ -1,4 +1,4 @@
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "patch/patch.h"
 #include "tests/support/test_support.h"
 

@@ -1,7 +1,7 @@
 // The install flow against scripted products, with the installer service and
 // the result messages replaced by recording doubles.
 #include "launcher/launcher.h"
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "products/products.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"

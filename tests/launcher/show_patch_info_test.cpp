@@ -1,7 +1,7 @@
 // The info box, with the installer service replaced by a scripted double and
 // the box read and closed by a watcher thread.
 #include "launcher/launcher.h"
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "tests/support/box_watcher.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/test_support.h"

@@ -1,6 +1,6 @@
 // The catalogue as the platform's string lookup gives it back from the module:
 // every text in every language, code unit for code unit.
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/test_support.h"

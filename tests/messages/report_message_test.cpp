@@ -1,6 +1,6 @@
 // ReportMessage seen from outside: the boxes it shows (read and closed by a
 // box watcher), in which language, with which title, icon and value.
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/box_watcher.h"

@@ -1,6 +1,6 @@
 #include "tests/support/messages_double.h"
 
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "messages/messages.h"
 
 namespace test {

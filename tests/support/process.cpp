@@ -1,5 +1,7 @@
 #include "tests/support/process.h"
 
+#include "common/holder.h"
+
 #include <algorithm>
 #include <cwchar>
 #include <utility>
@@ -7,28 +9,6 @@
 namespace test {
 
 namespace {
-
-// A kernel handle closed exactly once, when the holder goes.
-class UniqueHandle {
-  public:
-    explicit UniqueHandle(HANDLE handle = nullptr) : handle_(handle) {}
-    ~UniqueHandle() {
-        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE)
-            CloseHandle(handle_);
-    }
-    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-
-    HANDLE get() const { return handle_; }
-
-  private:
-    HANDLE handle_;
-};
 
 std::wstring VariableName(const std::wstring& entry) {
     // Entries such as "=C:=C:\dir" start with "=": the name runs to the second one.
@@ -88,8 +68,8 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
             block.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT, block.empty() ? nullptr : block.data(),
             workingDirectory.empty() ? nullptr : workingDirectory.c_str(), &startup, &process))
         return result;
-    const UniqueHandle processHandle(process.hProcess);
-    const UniqueHandle threadHandle(process.hThread);
+    const KernelHandle processHandle(process.hProcess);
+    const KernelHandle threadHandle(process.hThread);
     result.started = true;
     if (onStarted)
         onStarted(process.dwProcessId);

@@ -3,7 +3,7 @@
 // Shows result message ID through ReportMessage, in the language of thread
 // locale LCID, with NAME as the product name and ERROR (default 0) as the
 // thread's last-error code. The catalogue is this program's own string tables.
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 #include "messages/messages.h"
 
 #include <cwchar>

@@ -1,6 +1,6 @@
 // GoogleTest entry for the test binaries: the module under test is the test
 // binary itself, as it is PatchLauncher.exe in the program.
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 
 #include <gtest/gtest.h>
 

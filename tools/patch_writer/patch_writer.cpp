@@ -1,5 +1,7 @@
 #include "tools/patch_writer/patch_writer.h"
 
+#include "common/holder.h"
+
 #include <objbase.h>
 
 #include <algorithm>
@@ -33,36 +35,6 @@ constexpr std::uint32_t IgnoreAddExistingRow = 0x0001;
 constexpr std::uint32_t IgnoreDeleteMissingRow = 0x0002;
 constexpr std::uint32_t IgnoreAddExistingTable = 0x0004;
 constexpr std::uint32_t IgnoreUpdateMissingRow = 0x0010;
-
-// Owns one COM interface pointer and releases it exactly once.
-template <typename Interface> class ComHolder {
-  public:
-    ComHolder() = default;
-    ~ComHolder() { reset(); }
-    ComHolder(ComHolder&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
-    ComHolder& operator=(ComHolder&& other) noexcept {
-        if (this != &other) {
-            reset();
-            pointer_ = std::exchange(other.pointer_, nullptr);
-        }
-        return *this;
-    }
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-
-    Interface* get() const { return pointer_; }
-    Interface** out() {
-        reset();
-        return &pointer_;
-    }
-    void reset() {
-        if (pointer_ != nullptr)
-            std::exchange(pointer_, nullptr)->Release();
-    }
-
-  private:
-    Interface* pointer_ = nullptr;
-};
 
 // Balances a successful CoInitialize.
 class ComScope {
@@ -136,7 +108,7 @@ bool WriteStream(IStorage* storage, const std::wstring& name,
                  const std::vector<std::uint8_t>& bytes) {
     ComHolder<IStream> stream;
     if (FAILED(storage->CreateStream(name.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
-                                     0, 0, stream.out())))
+                                     0, 0, stream.put())))
         return false;
     ULONG written = 0;
     if (bytes.empty())
@@ -183,7 +155,7 @@ bool WriteTransform(IStorage* parent, const std::wstring& name, const SummaryInf
     ComHolder<IStorage> storage;
     if (FAILED(parent->CreateStorage(
             name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT, 0, 0,
-            storage.out())))
+            storage.put())))
         return false;
     if (FAILED(storage.get()->SetClass(TransformClass)))
         return false;
@@ -235,7 +207,7 @@ bool CreatePatchRoot(const std::wstring& path, const SummaryInformation& summary
                      ComHolder<IStorage>& root, std::wstring& error) {
     if (FAILED(StgCreateDocfile(path.c_str(),
                                 STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
-                                0, root.out()))) {
+                                0, root.put()))) {
         error = L"cannot create '" + path + L"'";
         return false;
     }

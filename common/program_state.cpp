@@ -1,4 +1,4 @@
-#include "launcher/program_state.h"
+#include "common/program_state.h"
 
 HINSTANCE ModuleInstance = nullptr;
 bool QuietMode = false;
