@@ -1,8 +1,8 @@
 # Running the project's Windows binaries under Wine, at build time (tools that
 # write sample files) and at test time. Each use has a prefix of its own under
 # the build tree; ~/.wine is never touched.
-set(WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/../tests/support/wine-run.sh)
-set(WINE_PREFIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/../tests/support/wine-prefix.sh)
+set(WINE_RUN ${CMAKE_CURRENT_LIST_DIR}/wine-run.sh)
+set(WINE_PREFIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/wine-prefix.sh)
 set(BUILD_WINEPREFIX ${CMAKE_BINARY_DIR}/wine/build)
 set(TEST_WINEPREFIX ${CMAKE_BINARY_DIR}/wine/test)
 

@@ -21,9 +21,9 @@ if [ "${DEMO_DISPLAY:-0}" = 1 ] && [ -n "$DISPLAY" ]; then
     interactive=yes
     export WINE_GRAPHICS=x11
 fi
-tests/support/wine-prefix.sh create "$WINEPREFIX"
-trap 'tests/support/wine-prefix.sh destroy "$WINEPREFIX"' EXIT
-run="tests/support/wine-run.sh"
+cmake/wine-prefix.sh create "$WINEPREFIX"
+trap 'cmake/wine-prefix.sh destroy "$WINEPREFIX"' EXIT
+run="cmake/wine-run.sh"
 product='{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}'
 
 launch() {
@@ -31,17 +31,17 @@ launch() {
     if [ -n "$interactive" ]; then
         $run "$build/PatchLauncher.exe" "$@"
     else
-        $run "$build/tests/box_driver.exe" "$build/PatchLauncher.exe" "$@"
+        $run "$build/tools/box_driver.exe" "$build/PatchLauncher.exe" "$@"
     fi
 }
 
 echo "--- installing the sample product Tessaro Notes 1.0.0.0 (samples/notes-en.msi)"
 $run msiexec /i "$build/samples/notes-en.msi" /qn
 echo "--- before:"
-$run "$build/tests/product_info.exe" "$product"
+$run "$build/tools/product_info.exe" "$product"
 launch /i
 launch
 echo "--- after:"
-$run "$build/tests/product_info.exe" "$product"
+$run "$build/tools/product_info.exe" "$product"
 echo "--- once more: the product is up to date now"
 launch

@@ -18,12 +18,12 @@ languages="1028 1029 1031 1033 1036 1038 1040 1041 1042 1045 1046 1049 2052 3082
 
 cmake -S "$root" -B "$build" -G Ninja >/dev/null
 ninja -C "$build" show_message >/dev/null
-show_message=$build/tests/messages/show_message.exe
+show_message=$build/tools/show_message.exe
 
 export WINEPREFIX="$build/wine/screenshots"
 export WINEDEBUG=-all
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
-run="$root/tests/support/wine-run.sh"
+run="$root/cmake/wine-run.sh"
 
 # A display number that no X server holds.
 display=90

@@ -2,7 +2,7 @@
 // the box read and closed by a watcher thread.
 #include "launcher/launcher.h"
 #include "common/program_state.h"
-#include "tests/support/box_watcher.h"
+#include "tools/box_driver/box_watcher.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/test_support.h"
 

@@ -1,7 +1,7 @@
 // The box watcher on boxes of another process: show_message.exe reports one
 // message, the watcher reads it from outside, as box_driver.exe does.
 #include "tests/messages/catalogue_data.h"
-#include "tests/support/box_watcher.h"
+#include "tools/box_driver/box_watcher.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

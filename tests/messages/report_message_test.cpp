@@ -3,7 +3,7 @@
 #include "common/program_state.h"
 #include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
-#include "tests/support/box_watcher.h"
+#include "tools/box_driver/box_watcher.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -14,7 +14,7 @@ rm -rf "$work" && mkdir -p "$work"
 # expect NAME MESSAGE KEYWORDS TEMPLATE: MESSAGE empty means the check passes.
 expect() {
     name=$1 message=$2 keywords=$3 template=$4
-    "$here/../support/wine-run.sh" "$writer" "Z:$work/$name.msp" --summary-only \
+    "$here/../../cmake/wine-run.sh" "$writer" "Z:$work/$name.msp" --summary-only \
         --text "2=Patch" --text "5=$keywords" --text "7=$template" \
         --text "9={6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}" || {
         echo "FAIL $name: the writer failed"; failures=$((failures + 1)); return; }

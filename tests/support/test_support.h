@@ -1,7 +1,7 @@
 // Helpers shared by the test binaries.
 #pragma once
 
-#include "tests/support/process.h"
+#include "tools/process/process.h"
 
 #include <windows.h>
 

@@ -5,8 +5,8 @@
 // program's exit code. Exits 0 when the program ran to its end, 2 for a bad
 // command line, 3 when the program could not be started, 4 when it was still
 // running at the timeout (default 120000 ms) and was ended.
-#include "tests/support/box_watcher.h"
-#include "tests/support/process.h"
+#include "tools/box_driver/box_watcher.h"
+#include "tools/process/process.h"
 
 #include <string>
 #include <vector>

@@ -3,7 +3,7 @@
 // the box's BoxIcon plus 1 (0 being "no answer").
 #pragma once
 
-#include "tests/support/box_watcher.h"
+#include "tools/box_driver/box_watcher.h"
 
 namespace test {
 

@@ -3,7 +3,7 @@
 // process can compare its icon with the system icons (the platform does not
 // let another process read an icon), so the hook runs there, tells the icon
 // apart and leaves the answer as a window property of the box.
-#include "tests/support/box_icon_probe.h"
+#include "tools/box_driver/box_icon_probe.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 //
 // Prints what the installer service knows of an installed product: its name,
 // version and language, and the patches applied to it, as UTF-8 lines.
-#include "tests/support/process.h"
+#include "tools/process/process.h"
 
 #include <windows.h>
 

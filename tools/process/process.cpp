@@ -1,4 +1,4 @@
-#include "tests/support/process.h"
+#include "tools/process/process.h"
 
 #include "common/holder.h"
 

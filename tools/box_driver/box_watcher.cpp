@@ -1,7 +1,7 @@
-#include "tests/support/box_watcher.h"
+#include "tools/box_driver/box_watcher.h"
 
-#include "tests/support/box_icon_probe.h"
-#include "tests/support/process.h"
+#include "tools/box_driver/box_icon_probe.h"
+#include "tools/process/process.h"
 
 #include <algorithm>
 #include <atomic>
