@@ -1,11 +1,10 @@
 #include "launcher/launcher.h"
+#include "messages/messages.h"
 #include "patch/patch.h"
 
 #include <windows.h>
 
 namespace {
-
-constexpr UINT StyleInfo = MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | MB_TOPMOST; // 0x50030
 
 // Every ";" becomes a line feed, except a lone ";" left at the very start.
 void BreakProductLines(std::wstring& products) {
@@ -28,5 +27,5 @@ void ShowPatchInfo() {
 
     const std::wstring text = L"Products:\n" + products + L"\nTarget:\n\t" + targetVersions +
                               L"\nUpgrade:\n\t" + upgradeVersion;
-    MessageBoxW(nullptr, text.c_str(), L"Info", StyleInfo);
+    MessageBoxW(nullptr, text.c_str(), L"Info", messages::StyleInfoBox);
 }

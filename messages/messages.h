@@ -21,6 +21,15 @@ constexpr UINT TitleUnnecessary = 313;
 
 constexpr int CatalogueCapacity = 256; // characters per load, terminator included
 
+// Every box: a single OK button, no owner, shown topmost and brought to the
+// foreground.
+constexpr UINT StyleStop = MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST; // 0x50010
+constexpr UINT StyleInformation =
+    MB_OK | MB_ICONASTERISK | MB_SETFOREGROUND | MB_TOPMOST;        // 0x50040
+constexpr UINT StyleNoIcon = MB_OK | MB_SETFOREGROUND | MB_TOPMOST; // 0x50000
+// The info box of "/i", which is not a catalogue message.
+constexpr UINT StyleInfoBox = MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | MB_TOPMOST; // 0x50030
+
 } // namespace messages
 
 // Loads string `id` of `module` in the thread's language, cut to capacity - 1

@@ -6,10 +6,9 @@
 
 namespace {
 
-constexpr UINT StyleStop = MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST; // 0x50010
-constexpr UINT StyleInformation =
-    MB_OK | MB_ICONASTERISK | MB_SETFOREGROUND | MB_TOPMOST;        // 0x50040
-constexpr UINT StyleNoIcon = MB_OK | MB_SETFOREGROUND | MB_TOPMOST; // 0x50000
+using messages::StyleInformation;
+using messages::StyleNoIcon;
+using messages::StyleStop;
 
 // wsprintfW writes at most 1024 characters and the terminator.
 constexpr std::size_t FormattedCapacityFloor = 1025;

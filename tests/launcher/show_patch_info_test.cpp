@@ -1,10 +1,12 @@
 // The info box, with the installer service replaced by a scripted double and
 // the box read and closed by a watcher thread.
-#include "launcher/launcher.h"
 #include "common/program_state.h"
-#include "tools/box_driver/box_watcher.h"
+#include "launcher/launcher.h"
+#include "messages/messages.h"
 #include "tests/support/installer_double.h"
+#include "tests/support/message_box_recorder.h"
 #include "tests/support/test_support.h"
+#include "tools/box_driver/box_watcher.h"
 
 #include <gtest/gtest.h>
 
@@ -79,6 +81,18 @@ TEST_F(ShowPatchInfoTest, ShowsAnExclamationBoxTitledInfoEvenInQuietMode) {
     ASSERT_EQ(box.buttons.size(), 1u);
     EXPECT_EQ(box.buttons[0].id, IDOK);
     EXPECT_FALSE(box.owned);
+}
+
+TEST_F(ShowPatchInfoTest, AsksForAnExclamationOkBoxTopmostAndForegroundWithoutOwner) {
+    Installer().anyPackage.properties[7] = L"A";
+    Installer().anyPackage.properties[5] = L"2.0;1.0,";
+    test::MessageBoxRecorder recorder;
+    ShowPatchInfo();
+    ASSERT_EQ(recorder.boxes().size(), 1u);
+    EXPECT_EQ(recorder.boxes()[0].style, messages::StyleInfoBox)
+        << "style 0x" << std::hex << recorder.boxes()[0].style;
+    EXPECT_EQ(recorder.boxes()[0].owner, nullptr);
+    EXPECT_EQ(Narrow(recorder.boxes()[0].title), "Info");
 }
 
 TEST_F(ShowPatchInfoTest, ReadsProductsBeforeVersionsAndLeavesThePatchFile) {

@@ -3,8 +3,8 @@
 #include "common/program_state.h"
 #include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
-#include "tools/box_driver/box_watcher.h"
 #include "tests/support/test_support.h"
+#include "tools/box_driver/box_watcher.h"
 
 #include <gtest/gtest.h>
 
@@ -12,9 +12,9 @@
 
 namespace {
 
-constexpr UINT StyleStop = 0x50010;
-constexpr UINT StyleInformation = 0x50040;
-constexpr UINT StyleNoIcon = 0x50000;
+using messages::StyleInformation;
+using messages::StyleNoIcon;
+using messages::StyleStop;
 
 class ReportMessageTest : public testing::Test {
   protected:
