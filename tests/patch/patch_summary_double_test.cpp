@@ -2,7 +2,9 @@
 // which buffer sizes, and that every handle is closed exactly once.
 #include "installer/installer.h"
 #include "patch/patch.h"
+#include "tests/patch/patch_fixtures.h"
 #include "tests/support/installer_double.h"
+#include "tests/support/short_buffer_probe.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -36,6 +38,23 @@ class SummaryDoubleTest : public testing::Test {
         EXPECT_TRUE(Installer().openHandles.empty());
     }
 };
+
+// The same probe runs against msi.dll in the real summary tests.
+TEST_F(SummaryDoubleTest, DoubleAnswersAShortBufferWithMoreDataAndTheLengthNeeded) {
+    const std::wstring products = test::ProductList(3);
+    Package().properties[installer::PropertyTemplate] = products;
+    MsiHandleHolder summary(OpenPatchSummary(PatchPath));
+    ASSERT_TRUE(summary);
+    test::ExpectShortBufferContract(
+        [&summary](wchar_t* buffer, DWORD* length) {
+            UINT type = 0;
+            INT integer = 0;
+            FILETIME time = {};
+            return installer::MsiSummaryInfoGetPropertyW(summary.get(), installer::PropertyTemplate,
+                                                         &type, &integer, &time, buffer, length);
+        },
+        products);
+}
 
 // ---------------------------------------------------------------------------
 // Buffer sizes and the one retry

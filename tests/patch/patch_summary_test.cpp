@@ -2,6 +2,7 @@
 // files written by the patch writer.
 #include "patch/patch.h"
 #include "tests/patch/patch_fixtures.h"
+#include "tests/support/short_buffer_probe.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -161,6 +162,23 @@ TEST_F(PatchSummaryTest, ResolvesARelativePathAgainstTheCurrentDirectory) {
     EXPECT_EQ(Narrow(products), Narrow(test::ProductList(1)));
     EXPECT_EQ(Narrow(upgrade), "2.0");
     EXPECT_EQ(Narrow(targets), "1.0,");
+}
+
+// The same probe runs against the installer double in the double's tests.
+TEST_F(PatchSummaryTest, ServiceAnswersAShortBufferWithMoreDataAndTheLengthNeeded) {
+    const std::wstring products = test::ProductList(3);
+    const std::wstring path = WritePatch(L"1.1.0.0;1.0.0.0,", products);
+    MsiHandleHolder summary(OpenPatchSummary(path));
+    ASSERT_TRUE(summary) << Narrow(path);
+    test::ExpectShortBufferContract(
+        [&summary](wchar_t* buffer, DWORD* length) {
+            UINT type = 0;
+            INT integer = 0;
+            FILETIME time = {};
+            return installer::MsiSummaryInfoGetPropertyW(summary.get(), installer::PropertyTemplate,
+                                                         &type, &integer, &time, buffer, length);
+        },
+        products);
 }
 
 TEST_F(PatchSummaryTest, OpensTheSummaryOfAWrittenPatch) {

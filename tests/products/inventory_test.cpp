@@ -1,8 +1,10 @@
 // The inventory built against the platform's installer service, with real
 // sample products installed in the test prefix.
+#include "installer/installer.h"
 #include "products/products.h"
 
 #include "tests/support/products.h"
+#include "tests/support/short_buffer_probe.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -112,6 +114,15 @@ TEST_F(InstalledInventory, ReadsInstalledVersionFromTheService) {
     EXPECT_EQ(test::Narrow(ReadInstalledVersion(C)), "1.0.0.0");
     EXPECT_TRUE(IsProductInstalled(A));
     EXPECT_FALSE(IsProductInstalled(B));
+}
+
+// The same probe runs against the installer double in the double's tests.
+TEST_F(InstalledInventory, ServiceAnswersAShortProductBufferWithMoreDataAndTheLengthNeeded) {
+    test::ExpectShortBufferContract(
+        [](wchar_t* buffer, DWORD* length) {
+            return installer::MsiGetProductInfoW(A.c_str(), L"ProductName", buffer, length);
+        },
+        NotesEn.productName);
 }
 
 TEST(ProductQueries, UnknownProductGivesEmptyTextsAndStillTrue) {

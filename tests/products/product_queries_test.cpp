@@ -1,9 +1,11 @@
 // The product queries and the inventory against the recording installer
 // double: which states count, what is asked in which order, and what a
 // failing query leaves in the record.
+#include "installer/installer.h"
 #include "products/products.h"
 
 #include "tests/support/installer_double.h"
+#include "tests/support/short_buffer_probe.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -33,6 +35,16 @@ class ProductQueriesTest : public testing::Test {
         return product;
     }
 };
+
+// The same probe runs against msi.dll in the inventory tests.
+TEST_F(ProductQueriesTest, DoubleAnswersAShortProductBufferWithMoreDataAndTheLengthNeeded) {
+    AddProduct(ProductA);
+    test::ExpectShortBufferContract(
+        [](wchar_t* buffer, DWORD* length) {
+            return installer::MsiGetProductInfoW(ProductA.c_str(), L"ProductName", buffer, length);
+        },
+        L"Tessaro Notes");
+}
 
 TEST_F(ProductQueriesTest, CountsOnlyInstalledAndAdvertisedStatesAsInstalled) {
     struct Case {
