@@ -5,8 +5,11 @@
 // what the program asked for does not.
 #pragma once
 
+#include "tests/support/import_redirect.h"
+
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,12 +24,17 @@ struct RecordedBox {
 
 class MessageBoxRecorder {
   public:
-    MessageBoxRecorder();  // fails the test when the import cannot be redirected
+    // `onBox` is called at each box, after it is recorded. Fails the test when
+    // the import cannot be redirected.
+    explicit MessageBoxRecorder(std::function<void(const RecordedBox&)> onBox = nullptr);
     ~MessageBoxRecorder(); // puts the import back
     MessageBoxRecorder(const MessageBoxRecorder&) = delete;
     MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
 
     const std::vector<RecordedBox>& boxes() const;
+
+  private:
+    ImportRedirect redirect_;
 };
 
 } // namespace test
