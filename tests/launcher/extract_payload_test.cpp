@@ -1,5 +1,6 @@
 #include "common/program_state.h"
 #include "patch/patch.h"
+#include "tests/support/import_redirect.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -116,6 +117,74 @@ TEST_F(ExtractPayloadTest, KeepsTheChosenNameButCreatesNothingWhenTheResourceIsM
     EXPECT_FALSE(extracted);
     EXPECT_NE(NameNumber(path), 0ul) << Narrow(path);
     EXPECT_FALSE(FileExists(path)) << Narrow(path);
+}
+
+// The name that an extraction with an empty path chooses, observed without
+// creating anything: with a module that carries no payload the extraction
+// stops after choosing.
+std::wstring ChosenNameWithoutPayload() {
+    const HINSTANCE own = ModuleInstance;
+    ModuleInstance = GetModuleHandleW(L"kernel32.dll");
+    std::wstring path;
+    EXPECT_FALSE(ExtractPatchPayload(path));
+    ModuleInstance = own;
+    return path;
+}
+
+TEST_F(ExtractPayloadTest, FallsBackToTheRootOfTheCurrentDriveWhenTmpDoesNotExist) {
+    // The system's temporary path follows TMP whether or not it exists, so
+    // neither TMP nor the proposed directory exists, and "\" comes next.
+    test::ScopedEnvironment tmp(L"TMP", scratch_.file(L"missing").c_str());
+    const std::wstring path = ChosenNameWithoutPayload();
+    EXPECT_EQ(Narrow(path), "\\MSP" + std::to_string(NameNumber(path)));
+    EXPECT_FALSE(FileExists(path));
+}
+
+TEST_F(ExtractPayloadTest, TakesATmpThatNamesAFileAndFailsAtTheCreate) {
+    // Only existence is tested: a file in TMP's place is taken as the
+    // directory, and the create below it fails, leaving the file alone.
+    const std::wstring file = scratch_.file(L"not-a-directory");
+    test::WriteFileText(file, "a file");
+    test::ScopedEnvironment tmp(L"TMP", file.c_str());
+    std::wstring path;
+    EXPECT_FALSE(ExtractPatchPayload(path));
+    EXPECT_EQ(Narrow(path), Narrow(file + L"\\MSP" + std::to_wstring(NameNumber(path))));
+    EXPECT_EQ(test::ReadFileBytes(file).size(), 6u);
+    EXPECT_EQ(test::ListDirectory(scratch_.path()).size(), 1u);
+}
+
+using GetFileAttributesFunction = DWORD(WINAPI*)(LPCWSTR);
+GetFileAttributesFunction RealGetFileAttributes = nullptr;
+
+// Every probe of a temporary name answers "nothing there", as when the name
+// is taken between the probe and the create; directories are seen as they are.
+DWORD WINAPI NoTemporaryNameIsTaken(LPCWSTR path) {
+    const std::wstring name(path);
+    if (name.find(L"\\MSP") != std::wstring::npos) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return RealGetFileAttributes(path);
+}
+
+TEST_F(ExtractPayloadTest, TakesTheNextNameWhenTheChosenOneAppearsBeforeTheCreate) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    const unsigned long last = NameNumber(ExtractToTemporary());
+    const std::wstring taken = scratch_.file(L"MSP" + std::to_wstring(last + 1));
+    test::WriteFileText(taken, "appeared");
+
+    std::wstring path;
+    bool extracted = false;
+    {
+        test::ImportRedirect probe(L"kernel32.dll", "GetFileAttributesW",
+                                   reinterpret_cast<void*>(&NoTemporaryNameIsTaken));
+        RealGetFileAttributes = reinterpret_cast<GetFileAttributesFunction>(probe.original());
+        extracted = ExtractPatchPayload(path);
+    }
+    ASSERT_TRUE(extracted);
+    EXPECT_EQ(NameNumber(path), last + 2) << Narrow(path);
+    EXPECT_EQ(test::ReadFileBytes(taken).size(), 8u) << "the file that appeared is not touched";
+    EXPECT_TRUE(ReadFileBytes(path) == EmbeddedPayload());
 }
 
 } // namespace

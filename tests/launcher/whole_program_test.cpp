@@ -23,9 +23,13 @@ TEST(WholeProgram, ExtractWritesThePatchToTheGivenPathAndExitsZero) {
     EXPECT_TRUE(test::ReadFileBytes(scratch.file(L"out.msp")) == EmbeddedPatch());
 }
 
-TEST(WholeProgram, ExtractWithoutPathWritesMsp2IntoTmp) {
+// The first temporary name of a process is MSP2, whether or not TMP ends in a
+// backslash.
+class FirstTemporaryName : public testing::TestWithParam<const wchar_t*> {};
+
+TEST_P(FirstTemporaryName, ExtractWithoutPathWritesMsp2IntoTmp) {
     test::ScratchDirectory scratch;
-    test::ScopedEnvironment tmp(L"TMP", scratch.path().c_str());
+    test::ScopedEnvironment tmp(L"TMP", (scratch.path() + GetParam()).c_str());
     const test::ProcessResult run = RunLauncher(L"/e", scratch.path());
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<std::wstring> files = test::ListDirectory(scratch.path());
@@ -33,6 +37,11 @@ TEST(WholeProgram, ExtractWithoutPathWritesMsp2IntoTmp) {
     EXPECT_EQ(test::Narrow(files[0]), "MSP2");
     EXPECT_TRUE(test::ReadFileBytes(scratch.file(L"MSP2")) == EmbeddedPatch());
 }
+
+INSTANTIATE_TEST_SUITE_P(TmpEndings, FirstTemporaryName, testing::Values(L"", L"\\"),
+                         [](const testing::TestParamInfo<const wchar_t*>& info) {
+                             return info.param[0] == L'\0' ? "WithoutBackslash" : "WithBackslash";
+                         });
 
 TEST(WholeProgram, StopsAtPiAndWritesNothing) {
     test::ScratchDirectory scratch;
