@@ -32,8 +32,9 @@ constexpr UINT StyleInfoBox = MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | MB
 
 } // namespace messages
 
-// Loads string `id` of `module` in the thread's language, cut to capacity - 1
-// characters; returns the number loaded (0 when the string does not exist).
+// Loads string `id` of `module` in the catalogue language of the thread locale
+// (messages::CatalogueLanguageFor), cut to capacity - 1 characters; returns
+// the number loaded (0 when the string does not exist).
 int LoadCatalogueText(HINSTANCE module, UINT id, std::wstring& text, int capacity);
 
 // Shows catalogue message `id` in a modal box, in the thread locale's

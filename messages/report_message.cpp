@@ -1,4 +1,5 @@
 #include "common/program_state.h"
+#include "messages/languages.h"
 #include "messages/messages.h"
 
 #include <algorithm>
@@ -10,22 +11,47 @@ using messages::StyleInformation;
 using messages::StyleNoIcon;
 using messages::StyleStop;
 
+constexpr UINT StringsPerBlock = 16; // strings in one string-table resource
+
 // wsprintfW writes at most 1024 characters and the terminator.
 constexpr std::size_t FormattedCapacityFloor = 1025;
 
 } // namespace
 
+// The string table is asked for in the thread locale's catalogue language
+// with FindResourceExW. LoadStringW would leave the language to the loader,
+// which on Windows follows the thread's UI language, not its locale.
 int LoadCatalogueText(HINSTANCE module, UINT id, std::wstring& text, int capacity) {
-    // LoadStringW with a capacity of 0 stores a pointer into the resource in
-    // place of a copy; nothing fits a capacity below 1 anyway.
-    if (capacity < 1) {
-        text.clear();
+    text.clear();
+    if (capacity < 1)
+        return 0; // not even room for the terminator
+    const LANGID language = messages::CatalogueLanguageFor(GetThreadLocale());
+    const WORD block = static_cast<WORD>(LOWORD(id) / StringsPerBlock + 1);
+    const HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
+    if (found == nullptr)
         return 0;
+    const HGLOBAL loaded = LoadResource(module, found);
+    if (loaded == nullptr)
+        return 0;
+    const auto* entry = static_cast<const wchar_t*>(LockResource(loaded));
+    if (entry == nullptr)
+        return 0;
+    // The block: for each of its 16 strings a count, then that many characters.
+    const wchar_t* const end = entry + SizeofResource(module, found) / sizeof(wchar_t);
+    for (UINT slot = LOWORD(id) % StringsPerBlock; slot > 0; --slot) {
+        if (entry == end || *entry >= end - entry)
+            return 0; // a block cut short holds no further strings
+        entry += 1 + *entry;
     }
-    std::vector<wchar_t> buffer(capacity, L'\0'); // terminator included
-    const int loaded = LoadStringW(module, id, buffer.data(), capacity);
-    text = loaded > 0 ? std::wstring(buffer.data()) : std::wstring();
-    return loaded;
+    if (entry == end || *entry >= end - entry)
+        return 0;
+    const std::size_t length =
+        std::min<std::size_t>(*entry, static_cast<std::size_t>(capacity) - 1);
+    text.assign(entry + 1, length);
+    const std::size_t nul = text.find(L'\0'); // the text ends at its first NUL
+    if (nul != std::wstring::npos)
+        text.erase(nul);
+    return static_cast<int>(length);
 }
 
 void ReportMessage(UINT id) {

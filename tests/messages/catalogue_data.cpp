@@ -1,5 +1,7 @@
 #include "tests/messages/catalogue_data.h"
 
+#include "messages/languages.h"
+
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -76,8 +78,8 @@ std::wstring ExpectedText(LCID lcid, UINT id) {
 }
 
 const std::vector<LCID>& CatalogueLanguages() {
-    static const std::vector<LCID> languages = {1028, 1029, 1031, 1033, 1036, 1038, 1040,
-                                                1041, 1042, 1045, 1046, 1049, 2052, 3082};
+    static const std::vector<LCID> languages(std::begin(messages::CatalogueLanguages),
+                                             std::end(messages::CatalogueLanguages));
     return languages;
 }
 

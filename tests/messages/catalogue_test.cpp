@@ -16,8 +16,14 @@ constexpr UINT CatalogueIds[] = {300, 301, 306, 307, 308, 309, 310, 311, 312, 31
 
 class Catalogue : public testing::Test {
   protected:
-    void SetUp() override { savedLocale_ = GetThreadLocale(); }
-    void TearDown() override { SetThreadLocale(savedLocale_); }
+    void SetUp() override {
+        savedLocale_ = GetThreadLocale();
+        savedUiLanguage_ = GetThreadUILanguage();
+    }
+    void TearDown() override {
+        SetThreadLocale(savedLocale_);
+        SetThreadUILanguage(savedUiLanguage_);
+    }
 
     static std::wstring Load(LCID lcid, UINT id) {
         EXPECT_TRUE(SetThreadLocale(lcid)) << "LCID " << lcid;
@@ -28,6 +34,7 @@ class Catalogue : public testing::Test {
 
   private:
     LCID savedLocale_ = 0;
+    LANGID savedUiLanguage_ = 0;
 };
 
 BOOL CALLBACK CollectLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR parameter) {
@@ -52,6 +59,7 @@ std::string Join(const std::set<LCID>& values) {
 TEST(CatalogueData, HoldsTenStringsForEachOfTheFourteenLanguages) {
     const auto& catalogue = test::ExpectedCatalogue();
     EXPECT_EQ(catalogue.size(), 140u);
+    EXPECT_EQ(test::CatalogueLanguages().size(), 14u);
     for (LCID lcid : test::CatalogueLanguages())
         for (UINT id : CatalogueIds)
             EXPECT_EQ(catalogue.count({lcid, id}), 1u) << "LCID " << lcid << ", ID " << id;
@@ -83,6 +91,51 @@ TEST_F(Catalogue, LoadsEveryStringInItsThreadLanguageExactlyAsListed) {
         const std::wstring loaded = Load(lcid, id);
         EXPECT_EQ(test::DescribeDifference(entry.second, loaded), "")
             << "LCID " << lcid << ", ID " << id;
+    }
+}
+
+// Windows' own string lookup follows the thread's UI language and then the
+// user's; the catalogue must follow the thread locale whatever those are.
+TEST_F(Catalogue, LoadsTheThreadLocalesLanguageWhateverTheThreadUiLanguage) {
+    const std::pair<LCID, LANGID> cases[] = {
+        {1031, 1041}, {1041, 1031}, {2052, 1028}, {1049, 1033}, {3082, 1046}};
+    ASSERT_NE(GetUserDefaultLCID(), 1031u) << "the test needs a user locale other than German";
+    for (const auto& c : cases) {
+        SetThreadUILanguage(c.second);
+        const std::wstring loaded = Load(c.first, messages::PatchApplied);
+        EXPECT_EQ(test::DescribeDifference(test::ExpectedText(c.first, 301), loaded), "")
+            << "thread locale " << c.first << ", thread UI language " << c.second;
+    }
+}
+
+// A locale whose language has no table of its own gets the catalogue language
+// with the same primary language (for Chinese, the same script), else English.
+// The thread UI language is set apart, so that neither the loader's choice
+// nor the user's language can pass for the right one.
+TEST_F(Catalogue, FallsBackToTheClosestCatalogueLanguage) {
+    const std::pair<LCID, LCID> cases[] = {
+        {2055, 1031},    // German (Switzerland)
+        {3079, 1031},    // German (Austria)
+        {3084, 1036},    // French (Canada)
+        {2060, 1036},    // French (Belgium)
+        {2064, 1040},    // Italian (Switzerland)
+        {2058, 3082},    // Spanish (Mexico)
+        {1034, 3082},    // Spanish (Spain, traditional sort)
+        {2070, 1046},    // Portuguese (Portugal)
+        {3076, 1028},    // Chinese (Hong Kong SAR)
+        {5124, 1028},    // Chinese (Macao SAR)
+        {4100, 2052},    // Chinese (Singapore)
+        {0x10407, 1031}, // German (Germany), phone book sort
+        {1053, 1033},    // Swedish: no Swedish in the catalogue
+        {1043, 1033},    // Dutch
+        {2057, 1033},    // English (United Kingdom)
+        {1055, 1033},    // Turkish
+    };
+    for (const auto& c : cases) {
+        SetThreadUILanguage(1041);
+        const std::wstring loaded = Load(c.first, messages::PatchApplied);
+        EXPECT_EQ(test::DescribeDifference(test::ExpectedText(c.second, 301), loaded), "")
+            << "thread locale " << c.first << ", expected the text of " << c.second;
     }
 }
 

@@ -20,6 +20,7 @@ class ReportMessageTest : public testing::Test {
   protected:
     void SetUp() override {
         savedLocale_ = GetThreadLocale();
+        savedUiLanguage_ = GetThreadUILanguage();
         QuietMode = false;
         CurrentProductName = L"Tessaro Sample Product";
         SetThreadLocale(1033);
@@ -28,6 +29,7 @@ class ReportMessageTest : public testing::Test {
         QuietMode = false;
         CurrentProductName.clear();
         SetThreadLocale(savedLocale_);
+        SetThreadUILanguage(savedUiLanguage_);
     }
 
     // The boxes that ReportMessage(id) shows, with `lastError` left as the
@@ -58,6 +60,7 @@ class ReportMessageTest : public testing::Test {
 
   private:
     LCID savedLocale_ = 0;
+    LANGID savedUiLanguage_ = 0;
 };
 
 std::string Describe(const test::ObservedBox& box) {
@@ -187,20 +190,29 @@ TEST_F(ReportMessageTest, LeavesTheLastErrorAloneInQuietMode) {
     EXPECT_EQ(GetLastError(), 1603u);
 }
 
+// The thread UI language is set to another catalogue language each time: the
+// box follows the thread locale all the same, or the closest catalogue
+// language to it.
 TEST_F(ReportMessageTest, ChoosesTheLanguageFromTheThreadLocale) {
     CurrentProductName = L"Beispiel";
-    const std::pair<LCID, LCID> locales[] = {
-        {1031, 1031}, {1041, 1041}, {2052, 2052}, {1049, 1049}, {1033, 1033}};
-    for (const auto& locale : locales) {
-        SetThreadLocale(locale.first);
+    struct LocaleCase {
+        LCID locale;
+        LANGID uiLanguage;
+        LCID shown;
+    };
+    const LocaleCase cases[] = {{1031, 1041, 1031}, {1041, 1031, 1041}, {2052, 1041, 2052},
+                                {1049, 1031, 1049}, {1033, 1041, 1033}, {2055, 1041, 1031},
+                                {3084, 1031, 1036}, {4100, 1028, 2052}, {1053, 1041, 1033}};
+    for (const LocaleCase& c : cases) {
+        SetThreadUILanguage(c.uiLanguage);
+        SetThreadLocale(c.locale);
         const test::ObservedBox box = ReportOne(messages::PatchApplied);
-        EXPECT_EQ(
-            test::DescribeDifference(
-                test::Substitute(test::ExpectedText(locale.second, 301), L"Beispiel"), box.text),
-            "")
-            << "thread locale " << locale.first;
-        EXPECT_EQ(test::Narrow(box.title), test::Narrow(test::ExpectedText(locale.second, 312)))
-            << "thread locale " << locale.first;
+        EXPECT_EQ(test::DescribeDifference(
+                      test::Substitute(test::ExpectedText(c.shown, 301), L"Beispiel"), box.text),
+                  "")
+            << "thread locale " << c.locale << ", thread UI language " << c.uiLanguage;
+        EXPECT_EQ(test::Narrow(box.title), test::Narrow(test::ExpectedText(c.shown, 312)))
+            << "thread locale " << c.locale << ", thread UI language " << c.uiLanguage;
     }
 }
 
