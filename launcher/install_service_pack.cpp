@@ -11,6 +11,20 @@ namespace {
 
 enum class Outcome { NextProduct, EndPass };
 
+// Makes `locale` the thread's locale, which chooses the language of the result
+// messages, unless Windows would refuse it (0, or a locale it does not have):
+// then the previous locale stays in force, on every platform alike. The
+// thread's UI language follows, for the parts of a box that the system draws.
+void SetMessageLocale(LCID locale) {
+    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT)
+        locale = ConvertDefaultLocale(locale);
+    if (!IsValidLocale(locale, LCID_INSTALLED) || !SetThreadLocale(locale))
+        return;
+    // Where the system lacks that UI language it keeps its own; the messages
+    // themselves do not depend on it.
+    SetThreadUILanguage(LANGIDFROMLCID(locale));
+}
+
 // "PATCH=\"<path>\" REBOOTPROMPT=S", sized to fit whatever the path's length.
 std::wstring FormatPatchCommandLine(const std::wstring& patchFile) {
     return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S";
@@ -41,8 +55,7 @@ void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
 Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
                        std::size_t& upToDateCount) {
     CurrentProductName = record.productName;
-    // A locale the platform refuses leaves the previous one in force.
-    SetThreadLocale(static_cast<LCID>(ReadLeadingInteger(record.language)));
+    SetMessageLocale(static_cast<LCID>(ReadLeadingInteger(record.language)));
 
     std::wstring remaining = record.targetVersions;
     const VersionNumber installed = ParseVersion(record.installedVersion);
@@ -99,7 +112,7 @@ void InstallServicePack() {
             return;
     }
     if (upToDateCount == ProductInventory.size()) {
-        SetThreadLocale(LOCALE_USER_DEFAULT);
+        SetMessageLocale(LOCALE_USER_DEFAULT);
         ReportMessage(messages::AlreadyUpToDate);
     }
     DeleteFileW(patchFile.c_str());

@@ -236,15 +236,24 @@ TEST_F(InstallFlowTest, KeepsThePreviousLocaleWhenTheLanguageIsRefused) {
     EXPECT_EQ(Run(), "308 1041 'Notes JA'\n308 1041 'Odd'\n");
 }
 
-// Windows refuses locale 0 and keeps the previous one; Wine accepts it and
-// falls back to 1033. The flow passes 0 either way.
-TEST_F(InstallFlowTest, PassesAnEmptyLanguageAsLocaleZero) {
-    AddProduct(ProductA, L"0.9.0.0", L"Notes JA", L"1041");
-    AddProduct(ProductB, L"0.9.0.0", L"Blank", L"");
-    Run();
-    ASSERT_EQ(test::Reports().size(), 2u);
-    const LCID blank = test::Reports()[1].locale;
-    EXPECT_TRUE(blank == 1041 || blank == 1033) << "locale after SetThreadLocale(0): " << blank;
+// Windows refuses locale 0 and locales it does not have, and keeps the
+// previous one; Wine would take 0 as the user's default. The flow keeps the
+// previous locale on both.
+TEST_F(InstallFlowTest, KeepsTheGermanLocaleAfterAGermanProductWhenTheNextLanguageIsRefused) {
+    for (const wchar_t* language : {L"", L"0", L"abc", L"-1", L"99999", L"65536"}) {
+        test::ResetReports();
+        ProductInventory.clear(); // as the entry point does after each run
+        AddProduct(ProductA, L"0.9.0.0", L"Notizen", L"1031");
+        AddProduct(ProductB, L"0.9.0.0", L"Blank", language);
+        EXPECT_EQ(Run(), "308 1031 'Notizen'\n308 1031 'Blank'\n")
+            << "language '" << Narrow(language) << "'";
+    }
+}
+
+TEST_F(InstallFlowTest, ShowsARefusedFirstLanguageInTheLocaleAtStart) {
+    SetThreadLocale(1041);
+    AddProduct(ProductA, L"0.9.0.0", L"Blank", L"");
+    EXPECT_EQ(Run(), "308 1041 'Blank'\n");
 }
 
 TEST_F(InstallFlowTest, ReadsTheLanguageAsALeadingDecimal) {
