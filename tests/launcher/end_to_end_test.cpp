@@ -147,6 +147,41 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
         << "nothing applied twice";
 }
 
+// Run with LC_ALL=de_DE.UTF-8 (a ctest entry of its own): under Wine each
+// process takes its user locale and UI language from the locale variables of
+// the Unix environment it starts with, which PatchLauncher inherits from this
+// process; LC_ALL in the Windows environment block passed to CreateProcessW
+// is not used.
+class GermanUser : public EndToEnd {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(GetUserDefaultLCID(), 1031u) << "run with LC_ALL=de_DE.UTF-8";
+        ASSERT_EQ(GetUserDefaultUILanguage(), 1031u) << "run with LC_ALL=de_DE.UTF-8";
+    }
+};
+
+TEST_F(GermanUser, GetsNoProductInGerman) {
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {1031, 307, 311, nullptr, test::BoxIcon::Stop});
+}
+
+TEST_F(GermanUser, GetsTheJapaneseProductsVersionMessageInJapanese) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesJa0_9));
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {1041, 308, 311, L"Tessaro Notes JA", test::BoxIcon::Stop});
+}
+
+TEST_F(GermanUser, GetsTheClosingUpToDateInGerman) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn1_1));
+    const test::WatchedRun run = Launch();
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {1031, 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+}
+
 // Wine's installer service drops a patch's registration when the first of the
 // products it was applied to is removed, so the second can then no longer be
 // removed (1647). This test leaves both behind, in a prefix of its own.
