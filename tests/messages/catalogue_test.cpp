@@ -192,8 +192,7 @@ TEST_F(Catalogue, CutsTheTextToOneLessThanTheCapacity) {
     EXPECT_EQ(test::Narrow(text), "");
 }
 
-// With a capacity of 0 the platform's lookup would hand back a pointer into
-// the resource in place of a copy; the load must not ask for that.
+// A capacity below 1 leaves no room even for the terminator.
 TEST_F(Catalogue, LoadsNothingForACapacityOfZeroOrLess) {
     SetThreadLocale(1033);
     for (int capacity : {0, -1}) {
