@@ -1,8 +1,9 @@
 // The install flow against scripted products, with the installer service and
 // the result messages replaced by recording doubles.
-#include "launcher/launcher.h"
 #include "common/program_state.h"
+#include "launcher/launcher.h"
 #include "products/products.h"
+#include "tests/support/import_redirect.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"
 #include "tests/support/test_support.h"
@@ -254,6 +255,35 @@ TEST_F(InstallFlowTest, ShowsARefusedFirstLanguageInTheLocaleAtStart) {
     SetThreadLocale(1041);
     AddProduct(ProductA, L"0.9.0.0", L"Blank", L"");
     EXPECT_EQ(Run(), "308 1041 'Blank'\n");
+}
+
+std::vector<LANGID> UiLanguagesSet;
+
+LANGID WINAPI RecordThreadUiLanguage(LANGID language) {
+    UiLanguagesSet.push_back(language);
+    return language; // as the platform does when it accepts the language
+}
+
+// Wine's SetThreadUILanguage changes nothing that the thread can read back,
+// so the calls themselves are recorded.
+TEST_F(InstallFlowTest, SetsTheThreadUiLanguageWithEveryLocaleItAccepts) {
+    UiLanguagesSet.clear();
+    test::ImportRedirect redirect(L"kernel32.dll", "SetThreadUILanguage",
+                                  reinterpret_cast<void*>(&RecordThreadUiLanguage));
+    AddProduct(ProductA, L"0.9.0.0", L"Notizen", L"1031");
+    AddProduct(ProductB, L"0.9.0.0", L"Blank", L"");
+    AddProduct(ProductC, L"0.9.0.0", L"Notes JA", L"1041");
+    EXPECT_EQ(Run(), "308 1031 'Notizen'\n308 1031 'Blank'\n308 1041 'Notes JA'\n");
+    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{1031, 1041}));
+
+    UiLanguagesSet.clear();
+    test::ResetReports();
+    ProductInventory.clear();
+    Installer().products.clear();
+    AddProduct(ProductA, L"1.1.0.0", L"Notizen", L"1031");
+    Run();
+    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{1031, LANGIDFROMLCID(GetUserDefaultLCID())}))
+        << "the closing message follows the user's default locale";
 }
 
 TEST_F(InstallFlowTest, ReadsTheLanguageAsALeadingDecimal) {
