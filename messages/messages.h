@@ -2,22 +2,24 @@
 // one operation that shows a result message.
 #pragma once
 
+#include "messages/message_ids.h"
+
 #include <windows.h>
 
 #include <string>
 
 namespace messages {
 
-constexpr UINT InstallFailed = 300;      // %d: the thread's last-error code
-constexpr UINT PatchApplied = 301;       // %s: CurrentProductName
-constexpr UINT AlreadyUpToDate = 306;    // %s: CurrentProductName
-constexpr UINT NoProductFound = 307;     // no substitution
-constexpr UINT VersionNotTargeted = 308; // %s: CurrentProductName
-constexpr UINT CommandLineIncorrect = 309;
-constexpr UINT PatchListMissing = 310;
-constexpr UINT TitleError = 311;
-constexpr UINT TitleSuccess = 312;
-constexpr UINT TitleUnnecessary = 313;
+constexpr UINT InstallFailed = IDS_INSTALL_FAILED;            // %d: the thread's last-error code
+constexpr UINT PatchApplied = IDS_PATCH_APPLIED;              // %s: CurrentProductName
+constexpr UINT AlreadyUpToDate = IDS_ALREADY_UP_TO_DATE;      // %s: CurrentProductName
+constexpr UINT NoProductFound = IDS_NO_PRODUCT_FOUND;         // no substitution
+constexpr UINT VersionNotTargeted = IDS_VERSION_NOT_TARGETED; // %s: CurrentProductName
+constexpr UINT CommandLineIncorrect = IDS_COMMAND_LINE_INCORRECT;
+constexpr UINT PatchListMissing = IDS_PATCH_LIST_MISSING;
+constexpr UINT TitleError = IDS_TITLE_ERROR;
+constexpr UINT TitleSuccess = IDS_TITLE_SUCCESS;
+constexpr UINT TitleUnnecessary = IDS_TITLE_UNNECESSARY;
 
 constexpr int CatalogueCapacity = 256; // characters per load, terminator included
 

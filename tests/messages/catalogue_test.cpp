@@ -12,7 +12,11 @@
 
 namespace {
 
-constexpr UINT CatalogueIds[] = {300, 301, 306, 307, 308, 309, 310, 311, 312, 313};
+constexpr UINT CatalogueIds[] = {messages::InstallFailed,      messages::PatchApplied,
+                                 messages::AlreadyUpToDate,    messages::NoProductFound,
+                                 messages::VersionNotTargeted, messages::CommandLineIncorrect,
+                                 messages::PatchListMissing,   messages::TitleError,
+                                 messages::TitleSuccess,       messages::TitleUnnecessary};
 
 class Catalogue : public testing::Test {
   protected:

@@ -89,13 +89,14 @@ struct MessageCase {
 };
 
 constexpr MessageCase MessageCases[] = {
-    {300, 311, test::BoxIcon::Stop, StyleStop, false},
-    {301, 312, test::BoxIcon::Information, StyleInformation, true},
-    {306, 313, test::BoxIcon::Stop, StyleStop, true},
-    {307, 311, test::BoxIcon::Stop, StyleStop, false},
-    {308, 311, test::BoxIcon::Stop, StyleStop, true},
-    {309, 311, test::BoxIcon::Stop, StyleStop, false},
-    {310, 311, test::BoxIcon::Stop, StyleStop, false},
+    {messages::InstallFailed, messages::TitleError, test::BoxIcon::Stop, StyleStop, false},
+    {messages::PatchApplied, messages::TitleSuccess, test::BoxIcon::Information, StyleInformation,
+     true},
+    {messages::AlreadyUpToDate, messages::TitleUnnecessary, test::BoxIcon::Stop, StyleStop, true},
+    {messages::NoProductFound, messages::TitleError, test::BoxIcon::Stop, StyleStop, false},
+    {messages::VersionNotTargeted, messages::TitleError, test::BoxIcon::Stop, StyleStop, true},
+    {messages::CommandLineIncorrect, messages::TitleError, test::BoxIcon::Stop, StyleStop, false},
+    {messages::PatchListMissing, messages::TitleError, test::BoxIcon::Stop, StyleStop, false},
 };
 
 TEST_F(ReportMessageTest, ShowsEveryMessageInEveryLanguageWithItsTitleIconAndValue) {
