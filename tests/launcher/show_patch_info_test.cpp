@@ -95,7 +95,7 @@ TEST_F(ShowPatchInfoTest, AsksForAnExclamationOkBoxTopmostAndForegroundWithoutOw
     EXPECT_EQ(Narrow(recorder.boxes()[0].title), "Info");
 }
 
-TEST_F(ShowPatchInfoTest, ReadsProductsBeforeVersionsAndLeavesThePatchFile) {
+TEST_F(ShowPatchInfoTest, ReadsEachPropertyOnceClosesItsHandlesAndLeavesThePatchFile) {
     InfoTextFor(L"A", L"2.0;1.0,");
     const std::vector<std::wstring> reads = Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW");
     ASSERT_EQ(reads.size(), 2u);

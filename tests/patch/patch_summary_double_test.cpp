@@ -59,7 +59,7 @@ TEST_F(SummaryDoubleTest, DoubleAnswersAShortBufferWithMoreDataAndTheLengthNeede
 // ---------------------------------------------------------------------------
 // Buffer sizes and the one retry
 
-TEST_F(SummaryDoubleTest, ReadsALongProductListWithExactlyOneRetryAtLengthPlusOne) {
+TEST_F(SummaryDoubleTest, ReadsALongProductListWholeAtTheCostOfOneMoreCallOfExactlyItsSize) {
     const std::wstring products(5000, L'P');
     Package().properties[7] = products;
     std::wstring read;

@@ -60,7 +60,7 @@ TEST_F(ProductQueriesTest, CountsOnlyInstalledAndAdvertisedStatesAsInstalled) {
     }
 }
 
-TEST_F(ProductQueriesTest, AsksStateVersionNameLanguageInThatOrderWithFullBuffers) {
+TEST_F(ProductQueriesTest, AsksNothingOfAnAbsentProductAndFillsAnInstalledOneFromFullBuffers) {
     AddProduct(ProductA);
     AddProduct(ProductB, -1);
     BuildInventory(ProductRecord(), ProductA + L";" + ProductB);
