@@ -46,14 +46,7 @@ TEST_F(SummaryDoubleTest, DoubleAnswersAShortBufferWithMoreDataAndTheLengthNeede
     MsiHandleHolder summary(OpenPatchSummary(PatchPath));
     ASSERT_TRUE(summary);
     test::ExpectShortBufferContract(
-        [&summary](wchar_t* buffer, DWORD* length) {
-            UINT type = 0;
-            INT integer = 0;
-            FILETIME time = {};
-            return installer::MsiSummaryInfoGetPropertyW(summary.get(), installer::PropertyTemplate,
-                                                         &type, &integer, &time, buffer, length);
-        },
-        products);
+        test::SummaryTextRead(summary.get(), installer::PropertyTemplate), products);
 }
 
 // ---------------------------------------------------------------------------

@@ -171,14 +171,7 @@ TEST_F(PatchSummaryTest, ServiceAnswersAShortBufferWithMoreDataAndTheLengthNeede
     MsiHandleHolder summary(OpenPatchSummary(path));
     ASSERT_TRUE(summary) << Narrow(path);
     test::ExpectShortBufferContract(
-        [&summary](wchar_t* buffer, DWORD* length) {
-            UINT type = 0;
-            INT integer = 0;
-            FILETIME time = {};
-            return installer::MsiSummaryInfoGetPropertyW(summary.get(), installer::PropertyTemplate,
-                                                         &type, &integer, &time, buffer, length);
-        },
-        products);
+        test::SummaryTextRead(summary.get(), installer::PropertyTemplate), products);
 }
 
 TEST_F(PatchSummaryTest, OpensTheSummaryOfAWrittenPatch) {

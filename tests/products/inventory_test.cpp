@@ -118,11 +118,7 @@ TEST_F(InstalledInventory, ReadsInstalledVersionFromTheService) {
 
 // The same probe runs against the installer double in the double's tests.
 TEST_F(InstalledInventory, ServiceAnswersAShortProductBufferWithMoreDataAndTheLengthNeeded) {
-    test::ExpectShortBufferContract(
-        [](wchar_t* buffer, DWORD* length) {
-            return installer::MsiGetProductInfoW(A.c_str(), L"ProductName", buffer, length);
-        },
-        NotesEn.productName);
+    test::ExpectShortBufferContract(test::ProductTextRead(A, L"ProductName"), NotesEn.productName);
 }
 
 TEST(ProductQueries, UnknownProductGivesEmptyTextsAndStillTrue) {

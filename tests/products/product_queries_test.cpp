@@ -39,11 +39,8 @@ class ProductQueriesTest : public testing::Test {
 // The same probe runs against msi.dll in the inventory tests.
 TEST_F(ProductQueriesTest, DoubleAnswersAShortProductBufferWithMoreDataAndTheLengthNeeded) {
     AddProduct(ProductA);
-    test::ExpectShortBufferContract(
-        [](wchar_t* buffer, DWORD* length) {
-            return installer::MsiGetProductInfoW(ProductA.c_str(), L"ProductName", buffer, length);
-        },
-        L"Tessaro Notes");
+    test::ExpectShortBufferContract(test::ProductTextRead(ProductA, L"ProductName"),
+                                    L"Tessaro Notes");
 }
 
 TEST_F(ProductQueriesTest, CountsOnlyInstalledAndAdvertisedStatesAsInstalled) {

@@ -6,6 +6,8 @@
 // answers ERROR_SUCCESS, the length of the text and the whole text.
 #pragma once
 
+#include "installer/installer.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -18,6 +20,24 @@ namespace test {
 
 // Calls the read under test with a buffer and its in/out length.
 using TextRead = std::function<UINT(wchar_t* buffer, DWORD* length)>;
+
+// A read of summary property `property` through `summary`.
+inline TextRead SummaryTextRead(MSIHANDLE summary, UINT property) {
+    return [summary, property](wchar_t* buffer, DWORD* length) {
+        UINT type = 0;
+        INT integer = 0;
+        FILETIME time = {};
+        return installer::MsiSummaryInfoGetPropertyW(summary, property, &type, &integer, &time,
+                                                     buffer, length);
+    };
+}
+
+// A read of product property `property` of the product `productCode`.
+inline TextRead ProductTextRead(const std::wstring& productCode, const wchar_t* property) {
+    return [productCode, property](wchar_t* buffer, DWORD* length) {
+        return installer::MsiGetProductInfoW(productCode.c_str(), property, buffer, length);
+    };
+}
 
 inline void ExpectShortBufferContract(const TextRead& read, const std::wstring& value) {
     const DWORD size = static_cast<DWORD>(value.size());
