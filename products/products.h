@@ -14,8 +14,9 @@ struct VersionNumber {
     std::uint16_t fourth = 0;
 };
 
-// Parses "a.b.c.d" (commas count as full stops). A part is read only when a
-// full stop follows it, except the fourth; any text yields a value.
+// Parses "a.b.c.d" (commas count as full stops). Every part present is read,
+// missing ones are 0 (2.1.30 is 2.1.30.0); anything after the fourth part's
+// number is ignored. Any text yields a value.
 VersionNumber ParseVersion(std::wstring text);
 
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right);

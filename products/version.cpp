@@ -49,17 +49,20 @@ VersionNumber ParseVersion(std::wstring text) {
         if (c == L',')
             c = L'.';
     }
+    // Every part that is there is read, the last one too; a text of fewer than
+    // four parts leaves the missing ones 0 (2.1.30 reads as 2.1.30.0). Full
+    // stops after the third are not separators: the fourth part's number ends
+    // at its first non-digit.
     VersionNumber version;
-    std::wstring part;
-    if (!TakePart(text, part))
-        return version;
-    version.first = LowBits(ReadLeadingInteger(part));
-    if (!TakePart(text, part))
-        return version;
-    version.second = LowBits(ReadLeadingInteger(part));
-    if (!TakePart(text, part))
-        return version;
-    version.third = LowBits(ReadLeadingInteger(part));
+    std::uint16_t* const components[] = {&version.first, &version.second, &version.third};
+    for (std::uint16_t* component : components) {
+        std::wstring part;
+        if (!TakePart(text, part)) {
+            *component = LowBits(ReadLeadingInteger(text));
+            return version;
+        }
+        *component = LowBits(ReadLeadingInteger(part));
+    }
     version.fourth = LowBits(ReadLeadingInteger(text));
     return version;
 }

@@ -49,9 +49,15 @@ void ExpectBox(const test::ObservedBox& box, const ExpectedBox& expected) {
 class EndToEnd : public testing::Test {
   protected:
     test::WatchedRun Launch(const std::wstring& arguments = std::wstring()) {
-        test::WatchedRun run = test::RunWatchingBoxes(
-            test::Quote(test::FullPath(PATCH_LAUNCHER_EXE)) + L" " + arguments, scratch_.path(),
-            {L"TMP=" + scratch_.path()});
+        return LaunchProgram(PATCH_LAUNCHER_EXE, arguments);
+    }
+
+    // `program` is a launcher built around another patch.
+    test::WatchedRun LaunchProgram(const wchar_t* program,
+                                   const std::wstring& arguments = std::wstring()) {
+        test::WatchedRun run =
+            test::RunWatchingBoxes(test::Quote(test::FullPath(program)) + L" " + arguments,
+                                   scratch_.path(), {L"TMP=" + scratch_.path()});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitCode, 0u);
@@ -180,6 +186,37 @@ TEST_F(GermanUser, GetsTheClosingUpToDateInGerman) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
     ExpectBox(run.boxes[0], {1031, 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+}
+
+// Real products write their versions in three parts (major.minor.build); a
+// patch from 2.1.30 to 2.1.31 reaches a product at 2.1.30, for real.
+TEST_F(EndToEnd, AppliesAPatchBetweenThreePartVersionsAndThenFindsTheProductUpToDate) {
+    test::ScopedProduct tally;
+    ASSERT_TRUE(tally.Install(samples::TallyEn2_1_30));
+    ASSERT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_30.productCode)), "2.1.30");
+
+    const test::WatchedRun first = LaunchProgram(TALLY_LAUNCHER_EXE);
+    ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
+    ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Tally", test::BoxIcon::Information});
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_30.productCode)), "2.1.31")
+        << "the service must have applied the patch, not only answered 0";
+    EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
+
+    const test::WatchedRun second = LaunchProgram(TALLY_LAUNCHER_EXE);
+    ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
+    ExpectBox(second.boxes[0],
+              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Tally", test::BoxIcon::Stop});
+}
+
+// 2.1.99 is not 2.1.30: the patch is not for it, and the product stays as it was.
+TEST_F(EndToEnd, ReportsAThreePartVersionThatDiffersOnlyInItsLastPartAsNotServed) {
+    test::ScopedProduct tally;
+    ASSERT_TRUE(tally.Install(samples::TallyEn2_1_99));
+    const test::WatchedRun run = LaunchProgram(TALLY_LAUNCHER_EXE);
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {1033, 308, 311, L"Tessaro Tally", test::BoxIcon::Stop});
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_99.productCode)), "2.1.99");
+    EXPECT_TRUE(test::ListProductPatches(samples::TallyEn2_1_99.productCode).empty());
 }
 
 // Wine's installer service drops a patch's registration when the first of the

@@ -29,9 +29,9 @@ TEST(ParseVersion, ReadsEveryShapeOfText) {
         {L"2.1.30.7", "2.1.30.7"},
         {L"2,1,30,7", "2.1.30.7"},
         {L"2,1.30,7", "2.1.30.7"},
-        {L"2.1.30", "2.1.0.0"},
-        {L"2.1", "2.0.0.0"},
-        {L"2", "0.0.0.0"},
+        {L"2.1.30", "2.1.30.0"},
+        {L"2.1", "2.1.0.0"},
+        {L"2", "2.0.0.0"},
         {L"", "0.0.0.0"},
         {L"2.1.30.7.9", "2.1.30.7"},
         {L"2..30.7", "2.0.30.7"},
@@ -77,6 +77,25 @@ TEST(ParseVersion, ClampsSignsAndSkipsWhiteSpaceBeforeCuttingTo16Bits) {
         ExpectParses(c);
 }
 
+// Real products write three-part versions (major.minor.build) and shorter:
+// the last part present counts like every other.
+TEST(ParseVersion, ReadsTheLastPartOfATextOfFewerThanFourParts) {
+    const ParseCase cases[] = {
+        {L"8.0.61001", "8.0.61001.0"},
+        {L"1.0", "1.0.0.0"},
+        {L"7", "7.0.0.0"},
+        {L"2,1", "2.1.0.0"},
+        {L"2.1x", "2.1.0.0"},
+        {L" 2. 1. 30", "2.1.30.0"},
+        {L"-1", "65535.0.0.0"},
+        {L"65537.4294967297", "1.65535.0.0"},
+        {L"2..", "2.0.0.0"},
+        {L"ver2", "0.0.0.0"},
+    };
+    for (const ParseCase& c : cases)
+        ExpectParses(c);
+}
+
 TEST(ParseVersion, LeavesTheCallersTextAsItWas) {
     const std::wstring text = L"2,1,30,7";
     std::wstring copy = text;
@@ -112,10 +131,13 @@ TEST(VersionsEqual, ComparesAllFourParsedComponents) {
         bool equal;
     };
     const Case cases[] = {
-        // A text of two parts loses its second: 2.1 reads as 2.0.0.0.
-        {L"2.1", L"2.0.0.0", true},
-        {L"2.1", L"2.1.0.0", false},
-        {L"2.1.30", L"2.1.99", true},
+        // Missing parts are 0, and every part present counts.
+        {L"2.1", L"2.0.0.0", false},
+        {L"2.1", L"2.1.0.0", true},
+        {L"2.1.30", L"2.1.99", false},
+        {L"2.1.30", L"2.1.30.0", true},
+        {L"2", L"2.0", true},
+        {L"1.0", L"1.0.0.0", true},
         {L"2,1,30,7", L"2.1.30.7", true},
         {L"", L"0.0.0.0", true},
         {L"1.0", L"1.0.0", true},
