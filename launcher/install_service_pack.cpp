@@ -1,6 +1,6 @@
+#include "common/program_state.h"
 #include "installer/installer.h"
 #include "launcher/launcher.h"
-#include "common/program_state.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 #include "products/products.h"
@@ -81,6 +81,24 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     return Outcome::NextProduct;
 }
 
+// A product the pass has already handled, and whether it was up to date.
+struct HandledProduct {
+    std::wstring productCode;
+    bool upToDate;
+};
+
+// The earlier entry for `productCode`, compared without regard to case, or
+// nullptr when the pass has not met the product yet.
+const HandledProduct* FindHandled(const std::vector<HandledProduct>& handled,
+                                  const std::wstring& productCode) {
+    for (const HandledProduct& product : handled) {
+        if (CompareStringOrdinal(product.productCode.c_str(), -1, productCode.c_str(), -1, TRUE) ==
+            CSTR_EQUAL)
+            return &product;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void InstallServicePack() {
@@ -106,10 +124,20 @@ void InstallServicePack() {
         return;
     }
 
+    // A product the list names twice is handled once: its later records get
+    // no installer call and no message, and count as its first one did.
     std::size_t upToDateCount = 0;
-    for (std::size_t index = 0; index < ProductInventory.size(); ++index) {
-        if (ProcessProduct(ProductInventory[index], patchFile, upToDateCount) == Outcome::EndPass)
+    std::vector<HandledProduct> handled;
+    for (ProductRecord& record : ProductInventory) {
+        if (const HandledProduct* earlier = FindHandled(handled, record.productCode)) {
+            if (earlier->upToDate)
+                ++upToDateCount;
+            continue;
+        }
+        const std::size_t countBefore = upToDateCount;
+        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass)
             return;
+        handled.push_back({record.productCode, upToDateCount != countBefore});
     }
     if (upToDateCount == ProductInventory.size()) {
         SetMessageLocale(LOCALE_USER_DEFAULT);

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace {
 
 using test::Installer;
@@ -350,6 +352,77 @@ TEST_F(InstallFlowTest, ReportsTheServiceErrorWhenAReadFails) {
     ASSERT_EQ(test::Reports().size(), 1u);
     EXPECT_EQ(test::Reports()[0].id, 300u);
 }
+
+// A list that names a product twice (in any case) gives two records; the
+// product still gets one installer call and at most one message.
+struct RepeatCase {
+    const char* name;
+    std::vector<std::wstring> list;                // product codes, in list order
+    std::map<std::wstring, std::wstring> versions; // installed version by product code
+    std::string reports;                           // with "<default>" for the user's default locale
+    std::size_t configured;
+};
+
+void PrintTo(const RepeatCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RepeatedProductTest : public InstallFlowTest,
+                            public testing::WithParamInterface<RepeatCase> {};
+
+TEST_P(RepeatedProductTest, HandlesAProductOnceHoweverOftenTheListNamesIt) {
+    const RepeatCase& c = GetParam();
+    std::wstring list;
+    for (const std::wstring& code : c.list)
+        list += (list.empty() ? L"" : L";") + code;
+    SetPatch(L"1.1.0.0;1.0.0.0,", list);
+    for (const auto& product : c.versions)
+        AddProduct(product.first.c_str(), product.second, L"Notes", L"1033");
+    std::string expected = c.reports;
+    const std::string marker = "<default>";
+    const std::string::size_type at = expected.find(marker);
+    if (at != std::string::npos)
+        expected.replace(at, marker.size(), std::to_string(GetUserDefaultLCID()));
+
+    EXPECT_EQ(Run(), expected) << c.name;
+    EXPECT_EQ(Configured().size(), c.configured) << c.name;
+    EXPECT_EQ(ProductInventory.size(), c.list.size()) << "the inventory keeps every record";
+}
+
+const std::wstring LowerA = L"{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}";
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, RepeatedProductTest,
+    testing::Values(RepeatCase{"twice, at a target version",
+                               {ProductA, ProductA},
+                               {{ProductA, L"1.0.0.0"}},
+                               "301 1033 'Notes'\n",
+                               1},
+                    RepeatCase{"twice, in upper and lower case",
+                               {ProductA, LowerA},
+                               {{ProductA, L"1.0.0.0"}, {LowerA, L"1.0.0.0"}},
+                               "301 1033 'Notes'\n",
+                               1},
+                    RepeatCase{"twice, at a version not served",
+                               {ProductA, ProductA},
+                               {{ProductA, L"0.9"}},
+                               "308 1033 'Notes'\n",
+                               0},
+                    RepeatCase{"twice, up to date: the closing message still comes",
+                               {ProductA, ProductA},
+                               {{ProductA, L"1.1.0.0"}},
+                               "306 <default> 'Notes'\n",
+                               0},
+                    RepeatCase{"up to date twice around one that gets the patch",
+                               {ProductA, ProductB, ProductA},
+                               {{ProductA, L"1.1.0.0"}, {ProductB, L"1.0.0.0"}},
+                               "301 1033 'Notes'\n",
+                               1},
+                    RepeatCase{"applied, then named again after another",
+                               {ProductA, ProductB, ProductA},
+                               {{ProductA, L"1.0.0.0"}, {ProductB, L"0.9"}},
+                               "301 1033 'Notes'\n308 1033 'Notes'\n",
+                               1}));
 
 TEST_F(InstallFlowTest, CountsAdvertisedProductsAsInstalled) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033", 1);
