@@ -93,6 +93,13 @@ FileHandle CreateOrTruncateFile(const std::wstring& path) {
                                   nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
+// Closes `file` and then sets `error`, so that the close cannot overwrite it.
+bool FailAfterClosing(FileHandle& file, DWORD error) {
+    file.reset();
+    SetLastError(error);
+    return false;
+}
+
 } // namespace
 
 bool ExtractPatchPayload(std::wstring& path) {
@@ -127,9 +134,12 @@ bool ExtractPatchPayload(std::wstring& path) {
         nameIsOurs ? CreateTemporaryFile(temporaryDirectory, path) : CreateOrTruncateFile(path);
     if (!file)
         return false;
-    // One write straight from the mapped resource.
+    // One write straight from the mapped resource. A write that fails, falls
+    // short or whose close fails leaves a real error code for the report.
     DWORD written = 0;
-    if (!WriteFile(file.get(), bytes, size, &written, nullptr) || written != size)
-        return false;
+    if (!WriteFile(file.get(), bytes, size, &written, nullptr))
+        return FailAfterClosing(file, GetLastError());
+    if (written != size)
+        return FailAfterClosing(file, ERROR_WRITE_FAULT);
     return file.close();
 }

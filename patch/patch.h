@@ -13,15 +13,17 @@
 bool ExtractPatchPayload(std::wstring& path);
 
 // Opens the summary information of the package at `path` (resolved to a full
-// path of at most 259 characters); 0 when it cannot be opened.
+// path of at most 259 characters); 0 when it cannot be opened, with the
+// service's result as the last error (206 for a full path that does not fit).
 MSIHANDLE OpenPatchSummary(const std::wstring& path);
 
 // Reads PID_TEMPLATE, the ";"-separated product codes; `products` is assigned
-// only on success.
+// only on success. A failure leaves the service's result as the last error.
 bool ReadPatchProducts(std::wstring path, std::wstring& products);
 
 // Reads PID_KEYWORDS and splits it at its first ";" into the upgrade version
 // and the ","-terminated target versions; outputs are assigned only on
-// success. A text without a usable ";" fails with last-error 4316.
+// success. A text without a usable ";" fails with last-error 4316, a failed
+// read with the service's result.
 bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
                        std::wstring& targetVersions);

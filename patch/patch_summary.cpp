@@ -6,11 +6,18 @@
 MSIHANDLE OpenPatchSummary(const std::wstring& path) {
     wchar_t fullPath[260] = {}; // 260 characters, terminator included
     const DWORD length = GetFullPathNameW(path.c_str(), 260, fullPath, nullptr);
-    if (length == 0 || length >= 260)
+    if (length == 0)
+        return 0; // GetFullPathNameW has set the error
+    if (length >= 260) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE); // 206
         return 0;
+    }
     MSIHANDLE summary = 0;
-    if (installer::MsiGetSummaryInformationW(0, fullPath, 0, &summary) != ERROR_SUCCESS)
+    const UINT result = installer::MsiGetSummaryInformationW(0, fullPath, 0, &summary);
+    if (result != ERROR_SUCCESS) {
+        SetLastError(result);
         return 0;
+    }
     return summary;
 }
 
@@ -37,8 +44,13 @@ bool ReadSummaryText(const std::wstring& path, UINT property, std::wstring& text
         result = installer::MsiSummaryInfoGetPropertyW(
             summary.get(), property, &dataType, &integerValue, &fileTime, buffer.data(), &length);
     }
-    if (result != ERROR_SUCCESS)
+    if (result != ERROR_SUCCESS) {
+        // The service's own result is what the user sees; closing the handle
+        // first keeps the close from overwriting it.
+        summary.reset();
+        SetLastError(result);
         return false;
+    }
     buffer.back() = L'\0';
     text = buffer.data();
     return true;

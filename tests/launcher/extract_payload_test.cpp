@@ -1,3 +1,4 @@
+#include "common/holder.h"
 #include "common/program_state.h"
 #include "patch/patch.h"
 #include "tests/support/import_redirect.h"
@@ -58,6 +59,22 @@ TEST_F(ExtractPayloadTest, FailsInAMissingDirectoryAndCreatesNothing) {
     EXPECT_FALSE(ExtractPatchPayload(path));
     EXPECT_FALSE(FileExists(scratch_.file(L"missing")));
     EXPECT_TRUE(test::ListDirectory(scratch_.path()).empty());
+}
+
+// Under Wine, drive Z: is the host's root, and the host's /dev/full refuses
+// every write for lack of space: the write's own error is what remains.
+TEST_F(ExtractPayloadTest, FailsWithTheWritesErrorWhenTheWriteFails) {
+    std::wstring path = L"Z:\\dev\\full";
+    {
+        const FileHandle device(CreateFileW(path.c_str(), GENERIC_WRITE,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+        if (!device)
+            GTEST_SKIP() << "no device that refuses writes on this platform: " << GetLastError();
+    }
+    SetLastError(777);
+    EXPECT_FALSE(ExtractPatchPayload(path));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_DISK_FULL));
 }
 
 TEST_F(ExtractPayloadTest, NamesTheFileAfterTmpWhenItEndsInABackslash) {

@@ -342,15 +342,34 @@ TEST_F(InstallFlowTest, Reports4316ForKeywordsWithoutAUsableSemicolon) {
 
 TEST_F(InstallFlowTest, ReportsTheServiceErrorWhenAReadFails) {
     Installer().anyPackage.failures[7] = ERROR_UNKNOWN_PROPERTY;
-    SetLastError(0);
-    EXPECT_EQ(Run(), "300 1033 '' error=0\n") << "the read sets no error of its own";
+    SetLastError(777);
+    EXPECT_EQ(Run(), "300 1033 '' error=" + std::to_string(ERROR_UNKNOWN_PROPERTY) + "\n");
     EXPECT_EQ(LeftInTmp().size(), 1u);
 
     test::ResetReports();
     Installer().anyPathIsPackage = false;
-    Run();
-    ASSERT_EQ(test::Reports().size(), 1u);
-    EXPECT_EQ(test::Reports()[0].id, 300u);
+    SetLastError(777);
+    EXPECT_EQ(Run(), "300 1033 '' error=" + std::to_string(ERROR_OPEN_FAILED) + "\n");
+}
+
+// TMP of 256 characters fits the temporary-path query, and the patch file in
+// it is written (a "\\?\" path has no 260-character limit), but the file's
+// full path does not fit the 260 characters the summary open takes.
+TEST_F(InstallFlowTest, Reports206WhenThePatchFilesFullPathIsTooLong) {
+    constexpr std::size_t Length = 256;
+    std::wstring directory = L"\\\\?\\" + scratch_.path();
+    while (directory.size() < Length) {
+        const std::size_t room = Length - directory.size() - 1; // after the backslash
+        directory += L"\\" + std::wstring(std::min<std::size_t>(room, 60), L'd');
+        ASSERT_TRUE(CreateDirectoryW(directory.c_str(), nullptr)) << GetLastError();
+    }
+    ASSERT_EQ(directory.size(), Length);
+    test::ScopedEnvironment tmp(L"TMP", directory.c_str());
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    SetLastError(777);
+    EXPECT_EQ(Run(), "300 1033 '' error=" + std::to_string(ERROR_FILENAME_EXCED_RANGE) + "\n");
+    EXPECT_EQ(test::ListDirectory(directory).size(), 1u) << "the patch file was written and stays";
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiGetSummaryInformationW").empty());
 }
 
 // A list that names a product twice (in any case) gives two records; the

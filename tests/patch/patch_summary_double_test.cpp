@@ -176,19 +176,65 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST_F(SummaryDoubleTest, AFailedPropertyReadLeavesOutputsUntouchedAndSetsNoError) {
+TEST_F(SummaryDoubleTest, AFailedPropertyReadLeavesOutputsUntouched) {
     Package().propertyResult = ERROR_BAD_FORMAT;
     std::wstring products = Sentinel;
     std::wstring upgrade = Sentinel;
     std::wstring targets = Sentinel;
-    SetLastError(12345);
     EXPECT_FALSE(ReadPatchVersions(PatchPath, upgrade, targets));
-    EXPECT_NE(GetLastError(), 4316u) << "4316 is only for a keywords text without ';'";
     EXPECT_FALSE(ReadPatchProducts(PatchPath, products));
     EXPECT_EQ(Narrow(products), Narrow(Sentinel));
     EXPECT_EQ(Narrow(upgrade), Narrow(Sentinel));
     EXPECT_EQ(Narrow(targets), Narrow(Sentinel));
 }
+
+// A failed read leaves the service's own result as the last error, for
+// message 300 to show; the handle's close, which may clear the last error,
+// comes before it.
+struct ErrorCase {
+    const char* name;
+    std::wstring path;
+    bool packageExists;
+    UINT propertyResult; // forced result of every property read; 0: normal
+    DWORD expected;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ReadErrorTest : public SummaryDoubleTest, public testing::WithParamInterface<ErrorCase> {};
+
+TEST_P(ReadErrorTest, LeavesTheServicesResultAsTheLastError) {
+    const ErrorCase& c = GetParam();
+    Installer().closeClearsLastError = true;
+    if (c.packageExists) {
+        Package().propertyResult = c.propertyResult;
+        Package().properties[5] = std::wstring(3000, L'9') + L";"; // needs the retry
+        Package().properties[7] = std::wstring(3000, L'P');
+    }
+    std::wstring products;
+    std::wstring upgrade;
+    std::wstring targets;
+    SetLastError(777);
+    EXPECT_FALSE(ReadPatchVersions(c.path, upgrade, targets));
+    EXPECT_EQ(GetLastError(), c.expected) << "versions";
+    SetLastError(777);
+    EXPECT_FALSE(ReadPatchProducts(c.path, products));
+    EXPECT_EQ(GetLastError(), c.expected) << "products";
+    ExpectEveryHandleClosed();
+}
+
+INSTANTIATE_TEST_SUITE_P(Failures, ReadErrorTest,
+                         testing::Values(ErrorCase{"the property read fails", PatchPath, true,
+                                                   ERROR_BAD_FORMAT, ERROR_BAD_FORMAT},
+                                         ErrorCase{"the retry asks for more again", PatchPath, true,
+                                                   ERROR_MORE_DATA, ERROR_MORE_DATA},
+                                         ErrorCase{"the service cannot open the file", PatchPath,
+                                                   false, 0, ERROR_OPEN_FAILED},
+                                         ErrorCase{"the full path does not fit 260 characters",
+                                                   L"C:\\" + std::wstring(257, L'a'), true, 0,
+                                                   ERROR_FILENAME_EXCED_RANGE}));
 
 // ---------------------------------------------------------------------------
 // The handle holder

@@ -106,6 +106,8 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle) {
         return ERROR_INVALID_HANDLE;
     TheDouble.openHandles.erase(open);
     ++TheDouble.handlesClosed;
+    if (TheDouble.closeClearsLastError)
+        SetLastError(ERROR_SUCCESS);
     return ERROR_SUCCESS;
 }
 

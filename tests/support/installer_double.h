@@ -35,6 +35,9 @@ struct InstallerDouble {
     DoublePackage anyPackage;
     // Result of each MsiConfigureProductExW, by product code; 0 when not listed.
     std::map<std::wstring, UINT> configureResults;
+    // MsiCloseHandle sets the last error to 0 when it succeeds, as a service
+    // is free to do.
+    bool closeClearsLastError = false;
     // Called inside MsiConfigureProductExW (to look at the patch file, say).
     std::function<void(const std::wstring& product, const std::wstring& commandLine)> onConfigure;
 
