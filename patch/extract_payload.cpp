@@ -17,13 +17,14 @@ bool EntryExists(const std::wstring& path) {
     return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-// A candidate counts as free only when the platform says plainly that nothing
-// is there; refused access means "taken".
+// A candidate is taken when something is there or the test is refused for
+// lack of access. Any other failure counts as free, so that a directory no
+// name can be made in fails at once at the create, with its own error,
+// instead of after every number has been tried.
 bool NameIsFree(const std::wstring& path) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES)
         return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    return GetLastError() != ERROR_ACCESS_DENIED;
 }
 
 bool ReadEnvironment(const wchar_t* name, std::wstring& value) {

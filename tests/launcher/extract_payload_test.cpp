@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 using test::FileExists;
@@ -123,6 +125,68 @@ TEST_F(ExtractPayloadTest, SkipsNamesThatAreTaken) {
                     {'s', 'o', 'm', 'e', 'o', 'n', 'e', ' ', 'e', 'l', 's', 'e', '\'', 's'}))
         << "a taken name is never written";
 }
+
+// A directory that the name test finds but in which no name can be made: the
+// first candidate counts as free, and the create fails at once with the
+// platform's own error instead of after probing every number.
+struct UnusableDirectoryCase {
+    const char* name;
+    std::wstring (*make)(const test::ScratchDirectory& scratch); // returns the TMP value
+};
+
+// A file where the directory should be: a name in it is not found (3).
+std::wstring MakeFileAsDirectory(const test::ScratchDirectory& scratch) {
+    const std::wstring file = scratch.file(L"a-file");
+    test::WriteFileText(file, "not a directory");
+    return file;
+}
+
+// A directory of 256 characters: it fits the 260-character path limit,
+// "\MSP<n>" after it does not (206 on Windows; Wine has no such limit).
+std::wstring MakeDirectoryAtThePathLimit(const test::ScratchDirectory& scratch) {
+    constexpr std::size_t Length = 256;
+    std::wstring directory = scratch.path();
+    while (directory.size() < Length) {
+        const std::size_t room = Length - directory.size() - 1; // after the backslash
+        directory += L"\\" + std::wstring(std::min<std::size_t>(room, 60), L'd');
+        CreateDirectoryW((L"\\\\?\\" + directory).c_str(), nullptr);
+    }
+    return directory;
+}
+
+class UnusableDirectoryTest : public ExtractPayloadTest,
+                              public testing::WithParamInterface<UnusableDirectoryCase> {};
+
+TEST_P(UnusableDirectoryTest, FailsAtOnceWithTheCreatesOwnError) {
+    const std::wstring directory = GetParam().make(scratch_);
+    ASSERT_TRUE(FileExists(directory)) << "the name test must find it";
+    // What the platform answers to a create there.
+    const std::wstring probe = directory + L"\\MSP1";
+    DWORD expected = 0;
+    {
+        const FileHandle file(CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        expected = file ? 0 : GetLastError();
+    }
+    if (expected == 0) {
+        DeleteFileW(probe.c_str());
+        GTEST_SKIP() << "the platform makes a name there";
+    }
+    test::ScopedEnvironment tmp(L"TMP", directory.c_str());
+    std::wstring path;
+    SetLastError(777);
+    EXPECT_FALSE(ExtractPatchPayload(path));
+    EXPECT_EQ(GetLastError(), expected);
+    EXPECT_EQ(Narrow(path.substr(0, directory.size() + 4)), Narrow(directory + L"\\MSP"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Directories, UnusableDirectoryTest,
+    testing::Values(UnusableDirectoryCase{"FileAsDirectory", MakeFileAsDirectory},
+                    UnusableDirectoryCase{"DirectoryAtThePathLimit", MakeDirectoryAtThePathLimit}),
+    [](const testing::TestParamInfo<UnusableDirectoryCase>& info) {
+        return std::string(info.param.name);
+    });
 
 TEST_F(ExtractPayloadTest, KeepsTheChosenNameButCreatesNothingWhenTheResourceIsMissing) {
     test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
