@@ -1,3 +1,4 @@
+#include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
 #include "launcher/launcher.h"
@@ -81,6 +82,31 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     return Outcome::NextProduct;
 }
 
+// The installer service reads PATCH as a ";"-separated list, and the quotes
+// do not protect a ";" inside the path. Such a path is handed over in its
+// short form when the platform gives one without ";"; otherwise the run
+// fails with ERROR_INVALID_NAME.
+bool PathTheServiceCanTake(const std::wstring& path, std::wstring& usable) {
+    if (path.find(L';') == std::wstring::npos) {
+        usable = path;
+        return true;
+    }
+    const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0); // terminator included
+    if (needed != 0) {
+        std::wstring shortPath(needed, L'\0');
+        const DWORD length = GetShortPathNameW(path.c_str(), &shortPath[0], needed);
+        if (length != 0 && length < needed) {
+            shortPath.resize(length);
+            if (shortPath.find(L';') == std::wstring::npos) {
+                usable = shortPath;
+                return true;
+            }
+        }
+    }
+    SetLastError(ERROR_INVALID_NAME); // 123
+    return false;
+}
+
 // A product the pass has already handled, and whether it was up to date.
 struct HandledProduct {
     std::wstring productCode;
@@ -102,8 +128,17 @@ const HandledProduct* FindHandled(const std::vector<HandledProduct>& handled,
 } // namespace
 
 void InstallServicePack() {
+    // Held from the extraction to just before the delete, and closed on every
+    // early end when it goes: while it is held, no one can change, replace or
+    // delete the patch that the service applies with full rights.
+    FileHandle patchLock;
+    std::wstring extracted;
+    if (!ExtractPatchPayload(extracted, patchLock)) {
+        ReportMessage(messages::InstallFailed);
+        return;
+    }
     std::wstring patchFile;
-    if (!ExtractPatchPayload(patchFile)) {
+    if (!PathTheServiceCanTake(extracted, patchFile)) {
         ReportMessage(messages::InstallFailed);
         return;
     }
@@ -143,5 +178,6 @@ void InstallServicePack() {
         SetMessageLocale(LOCALE_USER_DEFAULT);
         ReportMessage(messages::AlreadyUpToDate);
     }
-    DeleteFileW(patchFile.c_str());
+    patchLock.reset();
+    DeleteFileW(extracted.c_str());
 }

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -101,9 +104,14 @@ bool FailAfterClosing(FileHandle& file, DWORD error) {
     return false;
 }
 
-} // namespace
+// What the write left behind: the payload, and which file received it.
+struct WrittenPayload {
+    const void* bytes = nullptr;
+    DWORD size = 0;
+    BY_HANDLE_FILE_INFORMATION file = {};
+};
 
-bool ExtractPatchPayload(std::wstring& path) {
+bool WritePayload(std::wstring& path, WrittenPayload& payload) {
     std::wstring temporaryDirectory;
     const bool nameIsOurs = path.empty();
     if (nameIsOurs) {
@@ -142,5 +150,75 @@ bool ExtractPatchPayload(std::wstring& path) {
         return FailAfterClosing(file, GetLastError());
     if (written != size)
         return FailAfterClosing(file, ERROR_WRITE_FAULT);
+    if (!GetFileInformationByHandle(file.get(), &payload.file))
+        return FailAfterClosing(file, GetLastError());
+    payload.bytes = bytes;
+    payload.size = size;
     return file.close();
+}
+
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& left, const BY_HANDLE_FILE_INFORMATION& right) {
+    return left.dwVolumeSerialNumber == right.dwVolumeSerialNumber &&
+           left.nFileIndexHigh == right.nFileIndexHigh && left.nFileIndexLow == right.nFileIndexLow;
+}
+
+// True when `file`, read from its start, holds exactly the payload; a
+// difference fails with ERROR_FILE_INVALID.
+bool HoldsExactly(HANDLE file, const WrittenPayload& payload) {
+    LARGE_INTEGER length = {};
+    if (!GetFileSizeEx(file, &length))
+        return false;
+    if (length.QuadPart != LONGLONG(payload.size)) {
+        SetLastError(ERROR_FILE_INVALID);
+        return false;
+    }
+    constexpr DWORD ChunkSize = 64 * 1024; // bytes
+    std::vector<std::uint8_t> chunk(ChunkSize);
+    const std::uint8_t* expected = static_cast<const std::uint8_t*>(payload.bytes);
+    for (DWORD offset = 0; offset < payload.size;) {
+        const DWORD wanted = std::min(ChunkSize, payload.size - offset);
+        DWORD read = 0;
+        if (!ReadFile(file, chunk.data(), wanted, &read, nullptr))
+            return false;
+        if (read == 0 || std::memcmp(chunk.data(), expected + offset, read) != 0) {
+            SetLastError(ERROR_FILE_INVALID);
+            return false;
+        }
+        offset += read;
+    }
+    return true;
+}
+
+} // namespace
+
+bool ExtractPatchPayload(std::wstring& path) {
+    WrittenPayload payload;
+    return WritePayload(path, payload);
+}
+
+bool ExtractPatchPayload(std::wstring& path, FileHandle& lock) {
+    WrittenPayload payload;
+    if (!WritePayload(path, payload))
+        return false;
+    // The writing handle let no one else open the file, but the service must
+    // read it, which no one can while a handle with write access is open. So
+    // the file is opened again, for reading only, sharing with readers alone:
+    // no one can write, delete or rename it while this handle is held. Between
+    // the two opens the file was exposed; it must still be the file written
+    // (a reparse point at the name is opened as itself, and so differs) and
+    // hold exactly the payload.
+    FileHandle reader(
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!reader)
+        return false;
+    BY_HANDLE_FILE_INFORMATION opened = {};
+    if (!GetFileInformationByHandle(reader.get(), &opened))
+        return FailAfterClosing(reader, GetLastError());
+    if (!IsSameFile(opened, payload.file))
+        return FailAfterClosing(reader, ERROR_FILE_INVALID);
+    if (!HoldsExactly(reader.get(), payload))
+        return FailAfterClosing(reader, GetLastError());
+    lock = std::move(reader);
+    return true;
 }

@@ -2,6 +2,7 @@
 // summary properties that say which products and versions the patch serves.
 #pragma once
 
+#include "common/holder.h"
 #include "installer/installer.h"
 
 #include <string>
@@ -11,6 +12,13 @@
 // `path` (also when a later step fails). True only when the whole payload was
 // written in one request.
 bool ExtractPatchPayload(std::wstring& path);
+
+// For the install flow: extracts as above and hands back in `lock` a handle
+// on the written file that admits readers (the installer service) and refuses
+// writers, deletion and renaming for as long as it is held. It is opened after
+// the write and must find the very file written, holding exactly the payload;
+// otherwise the extraction fails (ERROR_FILE_INVALID when it was changed).
+bool ExtractPatchPayload(std::wstring& path, FileHandle& lock);
 
 // Opens the summary information of the package at `path` (resolved to a full
 // path of at most 259 characters); 0 when it cannot be opened, with the

@@ -52,12 +52,14 @@ class EndToEnd : public testing::Test {
         return LaunchProgram(PATCH_LAUNCHER_EXE, arguments);
     }
 
-    // `program` is a launcher built around another patch.
+    // `program` is a launcher built around another patch; `tmp` is the TMP
+    // it gets, empty for the scratch directory.
     test::WatchedRun LaunchProgram(const wchar_t* program,
-                                   const std::wstring& arguments = std::wstring()) {
-        test::WatchedRun run =
-            test::RunWatchingBoxes(test::Quote(test::FullPath(program)) + L" " + arguments,
-                                   scratch_.path(), {L"TMP=" + scratch_.path()});
+                                   const std::wstring& arguments = std::wstring(),
+                                   const std::wstring& tmp = std::wstring()) {
+        test::WatchedRun run = test::RunWatchingBoxes(
+            test::Quote(test::FullPath(program)) + L" " + arguments, scratch_.path(),
+            {L"TMP=" + (tmp.empty() ? scratch_.path() : tmp)});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(run.exitCode, 0u);
@@ -186,6 +188,27 @@ TEST_F(GermanUser, GetsTheClosingUpToDateInGerman) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
     ExpectBox(run.boxes[0], {1031, 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+}
+
+// The installer reads PATCH as a ";"-separated list: from a temporary folder
+// whose name has ";", the patch must still reach the product for real.
+TEST_F(EndToEnd, AppliesThePatchFromATemporaryFolderWhoseNameHasASemicolon) {
+    const std::wstring folder = scratch_.file(L"tmp;dir");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+
+    const test::WatchedRun run = LaunchProgram(PATCH_LAUNCHER_EXE, L"", folder);
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    if (run.boxes[0].text.find(L"123") != std::wstring::npos) {
+        // The volume gives no short name without ";": nothing was applied.
+        ExpectBox(run.boxes[0], {1033, 300, 311, L"123", test::BoxIcon::Stop});
+        EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
+        return;
+    }
+    ExpectBox(run.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+    EXPECT_TRUE(test::ListDirectory(folder).empty()) << "the patch file is deleted at the end";
 }
 
 // Real products write their versions in three parts (major.minor.build); a

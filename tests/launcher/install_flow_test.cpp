@@ -1,5 +1,6 @@
 // The install flow against scripted products, with the installer service and
 // the result messages replaced by recording doubles.
+#include "common/holder.h"
 #include "common/program_state.h"
 #include "launcher/launcher.h"
 #include "products/products.h"
@@ -137,6 +138,108 @@ TEST_F(InstallFlowTest, MakesTheInstallerCallsInOrderForAProductThatGetsThePatch
     EXPECT_EQ(Installer().uiLevel, 7) << "the level in force before is put back";
     EXPECT_EQ(Narrow(ProductInventory.at(0).commandLine),
               Narrow(L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S"));
+}
+
+// What another process can do to the patch file while the service applies
+// it: read it as the service does (read access, writers refused), but not
+// open it for writing, delete it or rename it.
+struct FileAttempts {
+    DWORD readAsTheService = 0; // 0: allowed; otherwise the error
+    DWORD openForWriting = 0;
+    DWORD deleting = 0;
+    DWORD renaming = 0;
+};
+
+DWORD Attempt(bool succeeded) {
+    return succeeded ? 0 : GetLastError();
+}
+
+FileAttempts TryToTamperWith(const std::wstring& path) {
+    FileAttempts attempts;
+    {
+        const FileHandle reader(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        attempts.readAsTheService = Attempt(bool(reader));
+    }
+    {
+        const FileHandle writer(CreateFileW(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        attempts.openForWriting = Attempt(bool(writer));
+    }
+    attempts.deleting = Attempt(DeleteFileW(path.c_str()) != FALSE);
+    attempts.renaming = Attempt(MoveFileW(path.c_str(), (path + L".swapped").c_str()) != FALSE);
+    return attempts;
+}
+
+TEST_F(InstallFlowTest, LetsNoOneChangeDeleteOrRenameThePatchFileWhileItIsApplied) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    std::vector<FileAttempts> seen;
+    Installer().onConfigure = [&](const std::wstring&, const std::wstring&) {
+        const std::vector<std::wstring> files = LeftInTmp();
+        ASSERT_EQ(files.size(), 1u);
+        seen.push_back(TryToTamperWith(scratch_.file(files[0])));
+    };
+    EXPECT_EQ(Run(), "301 1033 'Notes'\n");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].readAsTheService, 0u) << "the service must still read it";
+    EXPECT_EQ(seen[0].openForWriting, DWORD(ERROR_SHARING_VIOLATION));
+    EXPECT_NE(seen[0].deleting, 0u);
+    EXPECT_NE(seen[0].renaming, 0u);
+    EXPECT_TRUE(LeftInTmp().empty()) << "the flow itself still deletes it at the end";
+}
+
+TEST_F(InstallFlowTest, ReleasesThePatchFileOnAnEarlyEnd) {
+    EXPECT_EQ(Run(), "307 1033 ''\n");
+    const std::vector<std::wstring> files = LeftInTmp();
+    ASSERT_EQ(files.size(), 1u);
+    const std::wstring path = scratch_.file(files[0]);
+    {
+        const FileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(writer) << "no handle of the flow is left open: " << GetLastError();
+    }
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+}
+
+// The installer reads PATCH as a ";"-separated list: a temporary folder whose
+// name has ";" is handed over in its short form.
+TEST_F(InstallFlowTest, HandsTheServiceAPathWithoutSemicolonsWhenTheFolderHasOne) {
+    const std::wstring folder = scratch_.file(L"tmp;dir");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    test::ScopedEnvironment tmp(L"TMP", folder.c_str());
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    std::wstring commandLine;
+    std::vector<std::wstring> inFolder; // the folder's files while the patch is applied
+    Installer().onConfigure = [&](const std::wstring&, const std::wstring& line) {
+        commandLine = line;
+        inFolder = test::ListDirectory(folder);
+    };
+    const std::string reports = Run();
+    if (reports == "300 1033 '' error=" + std::to_string(ERROR_INVALID_NAME) + "\n") {
+        // No short name without ";" on this volume: nothing reached the service.
+        EXPECT_TRUE(Installer().calls.empty());
+        EXPECT_EQ(test::ListDirectory(folder).size(), 1u) << "the patch file stays";
+        return;
+    }
+    EXPECT_EQ(reports, "301 1033 'Notes'\n");
+    for (const std::wstring& path : Installer().summaryPathsOpened)
+        EXPECT_EQ(path.find(L';'), std::wstring::npos) << Narrow(path);
+    const std::wstring prefix = L"PATCH=\"";
+    ASSERT_EQ(commandLine.compare(0, prefix.size(), prefix), 0) << Narrow(commandLine);
+    const std::wstring::size_type close = commandLine.find(L'"', prefix.size());
+    ASSERT_NE(close, std::wstring::npos);
+    const std::wstring handed = commandLine.substr(prefix.size(), close - prefix.size());
+    EXPECT_EQ(handed.find(L';'), std::wstring::npos) << Narrow(handed);
+    // The short form names the file the flow wrote in the folder.
+    ASSERT_EQ(inFolder.size(), 1u);
+    const std::wstring::size_type name = handed.rfind(L'\\');
+    ASSERT_NE(name, std::wstring::npos) << Narrow(handed);
+    EXPECT_EQ(Narrow(handed.substr(name + 1)), Narrow(inFolder[0]));
+    wchar_t folderShort[1024] = {}; // 1024 characters, terminator included
+    ASSERT_GT(GetShortPathNameW(folder.c_str(), folderShort, 1024), 0u);
+    EXPECT_EQ(Narrow(handed.substr(0, name)), Narrow(folderShort));
+    EXPECT_TRUE(test::ListDirectory(folder).empty()) << "and that file is deleted at the end";
 }
 
 TEST_F(InstallFlowTest, ReadsVersionsBeforeProductsAndOpensTheSummaryTwice) {
