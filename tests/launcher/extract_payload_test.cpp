@@ -188,6 +188,33 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(info.param.name);
     });
 
+// The install flow's extraction: the file holds the payload, and while the
+// handle it hands back is held, readers are admitted and writers, deleting
+// and renaming are refused; once it is closed, the file is free again.
+TEST_F(ExtractPayloadTest, HandsBackALockThatAdmitsOnlyReaders) {
+    test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    std::wstring path;
+    FileHandle lock;
+    ASSERT_TRUE(ExtractPatchPayload(path, lock)) << GetLastError();
+    ASSERT_TRUE(lock);
+    EXPECT_EQ(Narrow(path.substr(0, scratch_.path().size() + 4)), Narrow(scratch_.file(L"MSP")));
+    EXPECT_TRUE(ReadFileBytes(path) == EmbeddedPayload()) << "readers are admitted";
+
+    {
+        const FileHandle writer(CreateFileW(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_FALSE(writer);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+    }
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_FALSE(MoveFileW(path.c_str(), (path + L".moved").c_str()));
+    EXPECT_TRUE(FileExists(path));
+
+    lock.reset();
+    EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
+}
+
 TEST_F(ExtractPayloadTest, KeepsTheChosenNameButCreatesNothingWhenTheResourceIsMissing) {
     test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
     const HINSTANCE own = ModuleInstance;
