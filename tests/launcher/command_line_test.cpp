@@ -1,5 +1,5 @@
-#include "common/program_state.h"
 #include "launcher/launcher.h"
+#include "common/program_state.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

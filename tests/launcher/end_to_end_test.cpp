@@ -2,9 +2,9 @@
 // installed products: the boxes a user sees and what happens to the products.
 #include "samples/sample_products.h"
 #include "tests/messages/catalogue_data.h"
-#include "tools/box_driver/box_watcher.h"
 #include "tests/support/products.h"
 #include "tests/support/test_support.h"
+#include "tools/box_driver/box_watcher.h"
 
 #include <msi.h>
 
