@@ -108,6 +108,7 @@ bool FailAfterClosing(FileHandle& file, DWORD error) {
 struct WrittenPayload {
     const void* bytes = nullptr;
     DWORD size = 0;
+    bool identifyFile = false; // fill `file` (only the install flow asks)
     BY_HANDLE_FILE_INFORMATION file = {};
 };
 
@@ -150,7 +151,7 @@ bool WritePayload(std::wstring& path, WrittenPayload& payload) {
         return FailAfterClosing(file, GetLastError());
     if (written != size)
         return FailAfterClosing(file, ERROR_WRITE_FAULT);
-    if (!GetFileInformationByHandle(file.get(), &payload.file))
+    if (payload.identifyFile && !GetFileInformationByHandle(file.get(), &payload.file))
         return FailAfterClosing(file, GetLastError());
     payload.bytes = bytes;
     payload.size = size;
@@ -198,6 +199,7 @@ bool ExtractPatchPayload(std::wstring& path) {
 
 bool ExtractPatchPayload(std::wstring& path, FileHandle& lock) {
     WrittenPayload payload;
+    payload.identifyFile = true;
     if (!WritePayload(path, payload))
         return false;
     // The writing handle let no one else open the file, but the service must
