@@ -1,10 +1,12 @@
 // patch_writer.exe: writes a patch package, or (with --summary-only) a
-// compound file that carries nothing but chosen summary properties.
+// compound file that carries nothing but chosen summary properties, or
+// ("stamp") a copy of a patch with the launcher's keywords.
 #include "tools/patch_writer/patch_writer.h"
 
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -15,7 +17,11 @@ constexpr wchar_t Usage[] =
     L"               --patch-code {GUID} --from VERSION --to VERSION\n"
     L"               [--keywords TEXT] [--obsoletes {GUID}]\n"
     L"               [--title TEXT] [--subject TEXT] [--author TEXT] [--comments TEXT]\n"
-    L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n";
+    L"               [--stream NAME=FILE]\n"
+    L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n"
+    L"  patch_writer stamp IN.msp OUT.msp [--keywords TEXT]\n"
+    L"      copies IN with Keywords set to TEXT, or without --keywords to\n"
+    L"      \"TO;FROM,FROM2,...\" from the versions named by IN's transforms\n";
 
 int Fail(const std::wstring& message) {
     std::fwprintf(stderr, L"patch_writer: %ls\n", message.c_str());
@@ -61,6 +67,53 @@ bool ParseTarget(const std::wstring& text, patchwriter::PatchTarget& target) {
     return true;
 }
 
+// "stamp IN OUT [--keywords TEXT]".
+int Stamp(int argc, wchar_t** argv) {
+    if (argc != 4 && !(argc == 6 && std::wstring(argv[4]) == L"--keywords"))
+        return FailUsage(L"stamp takes IN.msp OUT.msp [--keywords TEXT]");
+    const std::wstring input = argv[2];
+    const std::wstring output = argv[3];
+    const std::wstring keywords = argc == 6 ? argv[5] : L"";
+    if (argc == 6 && keywords.empty())
+        return FailUsage(L"--keywords needs a text");
+    patchwriter::StampResult result;
+    std::wstring error;
+    if (!patchwriter::StampPatchPackage(input, output, keywords, result, error))
+        return Fail(L"cannot stamp '" + input + L"': " + error);
+    std::fwprintf(stdout, L"patch_writer: wrote '%ls' with Keywords '%ls'\n", output.c_str(),
+                  result.keywords.c_str());
+    if (result.signatureInvalidated)
+        std::fwprintf(stderr,
+                      L"patch_writer: warning: '%ls' carries a digital signature "
+                      L"(\\005DigitalSignature); the copy's signature no longer matches its "
+                      L"contents and must be renewed: sign '%ls' again.\n",
+                      input.c_str(), output.c_str());
+    return 0;
+}
+
+// "NAME=FILE": the bytes of FILE as root stream NAME (stored under the
+// installer's compressed stream name).
+bool ReadStreamArgument(const std::wstring& text,
+                        std::pair<std::wstring, std::vector<std::uint8_t>>& stream) {
+    const std::wstring::size_type equals = text.find(L'=');
+    if (equals == std::wstring::npos || equals == 0)
+        return false;
+    std::FILE* file = _wfopen(text.substr(equals + 1).c_str(), L"rb");
+    if (file == nullptr)
+        return false;
+    std::vector<std::uint8_t> bytes;
+    std::uint8_t chunk[65536]; // bytes per read
+    std::size_t read = 0;
+    while ((read = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + read);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed)
+        return false;
+    stream = {patchwriter::EncodeStreamName(text.substr(0, equals), false), std::move(bytes)};
+    return true;
+}
+
 int WriteSummaryOnly(const std::wstring& output, int argc, wchar_t** argv, int next) {
     std::int16_t codepage = 1252;
     for (int i = next; i < argc; ++i) {
@@ -97,6 +150,8 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
         return FailUsage(L"no output file");
     const std::wstring output = argv[1];
+    if (output == L"stamp")
+        return Stamp(argc, argv);
     if (argc > 2 && std::wstring(argv[2]) == L"--summary-only")
         return WriteSummaryOnly(output, argc, argv, 3);
 
@@ -130,6 +185,11 @@ int wmain(int argc, wchar_t** argv) {
             definition.author = value;
         } else if (option == L"--comments") {
             definition.comments = value;
+        } else if (option == L"--stream") {
+            std::pair<std::wstring, std::vector<std::uint8_t>> stream;
+            if (!ReadStreamArgument(value, stream))
+                return FailUsage(L"expected NAME=FILE of a readable file, got '" + value + L"'");
+            definition.streams.push_back(std::move(stream));
         } else {
             return FailUsage(L"unknown option '" + option + L"'");
         }

@@ -1,6 +1,7 @@
 #include "tools/patch_writer/patch_writer.h"
 
 #include "common/holder.h"
+#include "tools/patch_writer/com_scope.h"
 
 #include <objbase.h>
 
@@ -35,21 +36,6 @@ constexpr std::uint32_t IgnoreAddExistingRow = 0x0001;
 constexpr std::uint32_t IgnoreDeleteMissingRow = 0x0002;
 constexpr std::uint32_t IgnoreAddExistingTable = 0x0004;
 constexpr std::uint32_t IgnoreUpdateMissingRow = 0x0010;
-
-// Balances a successful CoInitialize.
-class ComScope {
-  public:
-    ComScope() : initialized_(SUCCEEDED(CoInitialize(nullptr))) {}
-    ~ComScope() {
-        if (initialized_)
-            CoUninitialize();
-    }
-    ComScope(const ComScope&) = delete;
-    ComScope& operator=(const ComScope&) = delete;
-
-  private:
-    bool initialized_;
-};
 
 void AppendUint16(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
     bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -167,15 +153,23 @@ bool WriteTransform(IStorage* parent, const std::wstring& name, const SummaryInf
     return true;
 }
 
+const std::wstring& FromVersion(const PatchDefinition& definition, const PatchTarget& target) {
+    return target.fromVersion.empty() ? definition.fromVersion : target.fromVersion;
+}
+
+const std::wstring& ToVersion(const PatchDefinition& definition, const PatchTarget& target) {
+    return target.toVersion.empty() ? definition.toVersion : target.toVersion;
+}
+
 SummaryInformation TransformSummary(const PatchDefinition& definition, const PatchTarget& target) {
     SummaryInformation summary;
     const std::wstring platformLanguage = L";" + target.language;
     summary.SetText(PropertyTitle, L"Transform");
     summary.SetText(PropertyTemplate, platformLanguage);
     summary.SetText(PropertyLastAuthor, platformLanguage);
-    summary.SetText(PropertyRevNumber, target.productCode + definition.fromVersion + L";" +
-                                           target.productCode + definition.toVersion + L";" +
-                                           target.upgradeCode);
+    summary.SetText(PropertyRevNumber, target.productCode + FromVersion(definition, target) + L";" +
+                                           target.productCode + ToVersion(definition, target) +
+                                           L";" + target.upgradeCode);
     summary.SetInteger(PropertyPageCount, 200);
     const std::uint32_t validation =
         ValidateProduct | ValidateUpdateVersion | ValidateNewEqualBaseVersion | ValidateUpgradeCode;
@@ -183,22 +177,6 @@ SummaryInformation TransformSummary(const PatchDefinition& definition, const Pat
                                   IgnoreAddExistingTable | IgnoreUpdateMissingRow;
     summary.SetInteger(PropertyCharCount, std::int32_t((validation << 16) | ignored));
     return summary;
-}
-
-bool IsDottedVersion(const std::wstring& text) {
-    if (text.empty() || text.front() == L'.' || text.back() == L'.')
-        return false;
-    int dots = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'.') {
-            if (text[i - 1] == L'.')
-                return false;
-            ++dots;
-        } else if (text[i] < L'0' || text[i] > L'9') {
-            return false;
-        }
-    }
-    return dots <= 3;
 }
 
 // A compound file at `path` with the patch class, the root string pool and
@@ -382,6 +360,11 @@ bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& er
                 L"package code '" + target.newPackageCode + L"' is not a {GUID} in registry form";
             return false;
         }
+        if (!IsDottedVersion(FromVersion(definition, target)) ||
+            !IsDottedVersion(ToVersion(definition, target))) {
+            error = L"versions must be dotted numbers (a.b.c.d), each part at most 65535";
+            return false;
+        }
         for (wchar_t ch : target.language)
             if (ch < L'0' || ch > L'9') {
                 error = L"language '" + target.language + L"' is not a decimal language id";
@@ -398,7 +381,7 @@ bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& er
             return false;
         }
     if (!IsDottedVersion(definition.fromVersion) || !IsDottedVersion(definition.toVersion)) {
-        error = L"versions must be dotted numbers (a.b.c.d)";
+        error = L"versions must be dotted numbers (a.b.c.d), each part at most 65535";
         return false;
     }
     // 26 transform pairs keep every substorage name short.
@@ -460,7 +443,7 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
         StringPool productPool;
         TransformTable productProperties{L"Property", {}};
         AppendPropertyUpdate(productProperties, productPool, L"ProductVersion",
-                             definition.toVersion);
+                             ToVersion(definition, target));
         written = WriteTransform(root.get(), TransformName(i), transformSummary, productPool,
                                  {productProperties});
 
@@ -476,9 +459,52 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
         written = written && WriteTransform(root.get(), L"#" + TransformName(i), transformSummary,
                                             patchPool, patchTables);
     }
+    for (const auto& [name, bytes] : definition.streams)
+        written = written && WriteStream(root.get(), name, bytes);
     if (!written)
         error = L"cannot write the streams of '" + path + L"'";
     return written;
+}
+
+bool IsDottedVersion(const std::wstring& text) {
+    std::size_t parts = 1;
+    std::size_t digits = 0;
+    unsigned long value = 0;
+    for (wchar_t ch : text) {
+        if (ch == L'.') {
+            if (digits == 0 || ++parts > 4)
+                return false;
+            digits = 0;
+            value = 0;
+        } else if (ch >= L'0' && ch <= L'9') {
+            value = value * 10 + (ch - L'0');
+            if (++digits > 5 || value > 65535)
+                return false;
+        } else {
+            return false;
+        }
+    }
+    return digits > 0;
+}
+
+bool ReadRootClass(const std::wstring& path, CLSID& rootClass) {
+    ComScope com;
+    ComHolder<IStorage> root;
+    if (FAILED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
+                              root.put())))
+        return false;
+    STATSTG status = {};
+    if (FAILED(root.get()->Stat(&status, STATFLAG_NONAME)))
+        return false;
+    rootClass = status.clsid;
+    return true;
+}
+
+std::wstring GuidText(const GUID& guid) {
+    wchar_t text[39] = {}; // 38 characters and the terminator
+    if (StringFromGUID2(guid, text, 39) == 0)
+        return std::wstring();
+    return text;
 }
 
 } // namespace patchwriter

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace patchwriter {
@@ -88,10 +89,12 @@ bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& sum
 
 // One product that a patch serves.
 struct PatchTarget {
-    std::wstring productCode;    // "{...}", registry form
-    std::wstring upgradeCode;    // "{...}"; empty: the product is not checked by upgrade code
-    std::wstring language;       // decimal language id of the product; may be empty
-    std::wstring newPackageCode; // PATCHNEWPACKAGECODE of the patched package; empty: none
+    std::wstring productCode;      // "{...}", registry form
+    std::wstring upgradeCode;      // "{...}"; empty: the product is not checked by upgrade code
+    std::wstring language;         // decimal language id of the product; may be empty
+    std::wstring newPackageCode;   // PATCHNEWPACKAGECODE of the patched package; empty: none
+    std::wstring fromVersion = {}; // empty: the definition's
+    std::wstring toVersion = {};   // empty: the definition's
 };
 
 struct PatchDefinition {
@@ -106,6 +109,9 @@ struct PatchDefinition {
     std::wstring author;
     std::wstring comments;
     std::wstring newPackageCode; // PATCHNEWPACKAGECODE; empty: none set
+    // Further streams of the root storage, by their stored names (a cabinet,
+    // a "\005DigitalSignature").
+    std::vector<std::pair<std::wstring, std::vector<std::uint8_t>>> streams;
 };
 
 // Checks the definition; on failure `error` says what is wrong.
@@ -122,5 +128,46 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
 
 // True for a GUID text in the 38-character registry form, upper-case digits.
 bool IsRegistryGuid(const std::wstring& text);
+
+// True for one to four parts of decimal digits joined by ".", each part at
+// most 65535 (a version number keeps 16 bits per part).
+bool IsDottedVersion(const std::wstring& text);
+
+// The class ID of the root storage of the compound file at `path`; false when
+// it is not a compound file that can be opened for reading.
+bool ReadRootClass(const std::wstring& path, CLSID& rootClass);
+
+// "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
+std::wstring GuidText(const GUID& guid);
+
+// What a stamp did: the keywords written, and whether the input carried a
+// digital signature, which the copy's changed summary no longer matches.
+struct StampResult {
+    std::wstring keywords;
+    bool signatureInvalidated = false;
+};
+
+// Writes a copy of the patch `input` to `output` in which PID_KEYWORDS is
+// `keywords` and nothing else differs: every other stream, storage, class ID
+// and summary property is copied as it is. Empty `keywords`: they are derived
+// from the transforms' PID_REVNUMBER ("{PRODUCT}FROM;{PRODUCT}TO;{UPGRADE}"),
+// as "TO;FROM,FROM2,..." with the distinct from-versions. On failure `error`
+// says why and no output is left.
+bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
+                       const std::wstring& keywords, StampResult& result, std::wstring& error);
+
+// A transform's PID_REVNUMBER, split; the upgrade code may be missing.
+struct TransformRevision {
+    std::wstring fromProduct, fromVersion, toProduct, toVersion, upgradeCode;
+};
+bool ParseTransformRevision(const std::wstring& text, TransformRevision& revision);
+
+// The text of `property` in the property-set stream `stream` (VT_LPSTR, in
+// the set's code page); false when it is absent or not text.
+bool ReadSummaryText(const std::vector<std::uint8_t>& stream, UINT property, std::wstring& text);
+
+// `stream` with the text of `property` set to `text` and every other
+// property's bytes unchanged; false when the stream is not a property set.
+bool ReplaceSummaryText(std::vector<std::uint8_t>& stream, UINT property, const std::wstring& text);
 
 } // namespace patchwriter
