@@ -1,0 +1,172 @@
+// The build's patch check: what it accepts, and what its refusals name.
+#include "tests/patch/patch_fixtures.h"
+#include "tests/support/test_support.h"
+#include "tools/patch_check/patch_check.h"
+#include "common/holder.h"
+#include "tools/patch_writer/com_scope.h"
+
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <cwchar>
+
+namespace {
+
+using test::Narrow;
+
+constexpr wchar_t GoodKeywords[] = L"1.1.0.0;1.0.0.0,1.0.5.0,";
+constexpr wchar_t GoodProducts[] =
+    L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10};{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
+constexpr wchar_t KeywordsForm[] = L"It must be UPGRADE;TARGET,TARGET,...";
+constexpr wchar_t TemplateForm[] = L"It must be {PRODUCTCODE};{PRODUCTCODE}...";
+constexpr wchar_t StampCommand[] = L"patch_writer stamp IN.msp OUT.msp";
+
+// `count` distinct product codes in registry form joined by ";".
+std::wstring ManyProductCodes(int count) {
+    std::wstring list;
+    list.reserve(std::size_t(count) * 39);
+    for (int i = 0; i < count; ++i) {
+        wchar_t code[39] = {}; // 38 characters and the terminator
+        std::swprintf(code, 39, L"{6E1E2A4B-1C1D-4B8E-9A51-%012X}", i);
+        if (i > 0)
+            list += L";";
+        list += code;
+    }
+    return list;
+}
+
+class PatchCheck : public testing::Test {
+  protected:
+    std::wstring WritePatch(const std::wstring& keywords, const std::wstring& products) {
+        const std::wstring path = scratch_.file(L"patch" + std::to_wstring(++count_) + L".msp");
+        EXPECT_TRUE(test::WriteSummaryFixture(path, keywords, products)) << Narrow(path);
+        return path;
+    }
+
+    test::ScratchDirectory scratch_;
+    int count_ = 0;
+};
+
+struct RefusedCase {
+    const char* name;
+    const wchar_t* keywords;
+    const wchar_t* products;
+    std::vector<std::wstring> said; // every one of these is in the message
+};
+
+TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
+    for (const wchar_t* keywords : {GoodKeywords, L"2;1,", L"1.2.3;1.2,0.9.1.65535,"}) {
+        const std::wstring problem = patchcheck::CheckPatchPackage(WritePatch(keywords, GoodProducts));
+        EXPECT_EQ(Narrow(problem), "") << Narrow(keywords);
+    }
+}
+
+TEST_F(PatchCheck, RefusesEachUnusableFormNamingPropertyValueAndForm) {
+    const std::vector<RefusedCase> cases = {
+        {"no semicolon", L"1.1.0.0", GoodProducts,
+         {L"PID_KEYWORDS (Keywords) '1.1.0.0' has no \";\"", KeywordsForm, StampCommand}},
+        {"leading semicolon", L";1.0.0.0,", GoodProducts,
+         {L"PID_KEYWORDS (Keywords) ';1.0.0.0,' starts with \";\"", KeywordsForm}},
+        {"empty keywords", L"", GoodProducts,
+         {L"PID_KEYWORDS (Keywords) '' is empty", KeywordsForm, StampCommand}},
+        {"source list", L"\\\\server\\patches;https://example.com/sp1/", GoodProducts,
+         {L"has the upgrade version '\\\\server\\patches', which is not a dotted version",
+          StampCommand}},
+        {"last target without comma", L"1.1.0.0;1.0.0.0,1.0.5.0", GoodProducts,
+         {L"has the target entry '1.0.5.0', which is not followed by \",\"", KeywordsForm}},
+        {"target not a version", L"1.1.0.0;1.0.0.0,any,", GoodProducts,
+         {L"has the target entry 'any', which is not a dotted version"}},
+        {"empty target entry", L"1.1.0.0;1.0.0.0,,", GoodProducts,
+         {L"has the target entry '', which is not a dotted version"}},
+        {"five parts", L"1.1.0.0.1;1.0.0.0,", GoodProducts,
+         {L"has the upgrade version '1.1.0.0.1', which is not a dotted version"}},
+        {"part beyond 16 bits", L"1.1.0.0;1.65536.0.0,", GoodProducts,
+         {L"has the target entry '1.65536.0.0', which is not a dotted version"}},
+        {"no target", L"1.1.0.0;", GoodProducts, {L"names no target version after its \";\""}},
+        {"empty template", GoodKeywords, L"", {L"PID_TEMPLATE (Template) is empty", TemplateForm}},
+        {"lower case", GoodKeywords, L"{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}",
+         {L"has as entry 1 '{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}', which is not a product "
+          L"code in registry form",
+          TemplateForm}},
+        {"comma separated", GoodKeywords,
+         L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10},{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}",
+         {L"PID_TEMPLATE (Template) '{6E1E2A4B", L"has as entry 1"}},
+        {"trailing semicolon", GoodKeywords, L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10};",
+         {L"has as entry 2 '', which is not a product code"}},
+        {"no braces", GoodKeywords, L"6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10",
+         {L"has as entry 1 '6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10'"}},
+    };
+    for (const RefusedCase& refused : cases) {
+        const std::wstring problem =
+            patchcheck::CheckPatchPackage(WritePatch(refused.keywords, refused.products));
+        for (const std::wstring& part : refused.said)
+            EXPECT_NE(problem.find(part), std::wstring::npos)
+                << refused.name << ": expected \"" << Narrow(part) << "\" in \"" << Narrow(problem)
+                << "\"";
+    }
+}
+
+TEST_F(PatchCheck, ReadsKeywordsNotASubjectLineThatLooksLikeThem) {
+    patchwriter::SummaryInformation summary;
+    summary.SetText(patchwriter::PropertySubject, L"Service pack\nKeywords: 1.1.0.0;1.0.0.0,");
+    summary.SetText(patchwriter::PropertyKeywords, L"https://example.com/sp1/");
+    summary.SetText(patchwriter::PropertyTemplate, GoodProducts);
+    const std::wstring path = scratch_.file(L"subject.msp");
+    ASSERT_TRUE(patchwriter::WriteSummaryPackage(path, summary));
+    const std::wstring problem = patchcheck::CheckPatchPackage(path);
+    EXPECT_NE(problem.find(L"PID_KEYWORDS (Keywords) 'https://example.com/sp1/' has no \";\""),
+              std::wstring::npos)
+        << Narrow(problem);
+}
+
+TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
+    const std::wstring text = scratch_.file(L"notes.txt");
+    test::WriteFileText(text, "Keywords: 1.1.0.0;1.0.0.0,\n");
+
+    // A compound file of another class: an installer database.
+    const std::wstring database = scratch_.file(L"product.msi");
+    {
+        patchwriter::ComScope com;
+        ComHolder<IStorage> root;
+        ASSERT_TRUE(SUCCEEDED(StgCreateDocfile(
+            database.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root.put())));
+        const CLSID databaseClass = {
+            0x000C1084, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+        ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(databaseClass)));
+    }
+    for (const std::wstring& path : {text, database, scratch_.file(L"missing.msp")}) {
+        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        EXPECT_EQ(problem.rfind(L"not a Windows Installer patch package", 0), 0u)
+            << Narrow(path) << ": " << Narrow(problem);
+        EXPECT_EQ(problem.find(L"PID_KEYWORDS"), std::wstring::npos) << Narrow(problem);
+    }
+    EXPECT_NE(patchcheck::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
+              std::wstring::npos);
+}
+
+TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
+    const std::wstring products = ManyProductCodes(100000);
+    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(WritePatch(GoodKeywords, products))), "");
+
+    const std::wstring broken = products + L";{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A1}";
+    const std::wstring problem = patchcheck::CheckPatchPackage(WritePatch(GoodKeywords, broken));
+    EXPECT_NE(problem.find(L"has as entry 100001 '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A1}'"),
+              std::wstring::npos)
+        << Narrow(problem);
+    EXPECT_NE(problem.find(L"(" + std::to_wstring(broken.size()) + L" characters)"),
+              std::wstring::npos)
+        << Narrow(problem);
+    EXPECT_LT(problem.size(), 800u) << Narrow(problem);
+}
+
+TEST(PatchCheckShorten, EscapesControlCharactersAndCutsLongValues) {
+    EXPECT_EQ(Narrow(patchcheck::Shorten(L"a\nb\tc")), "a\\nb\\x09c");
+    const std::wstring longValue(200, L'x');
+    const std::wstring shown = patchcheck::Shorten(longValue);
+    EXPECT_LE(shown.size(), patchcheck::ShortenedLength + 20) << Narrow(shown);
+    EXPECT_NE(shown.find(L"...xxxxxxxxxxxx (200 characters)"), std::wstring::npos)
+        << Narrow(shown);
+}
+
+} // namespace

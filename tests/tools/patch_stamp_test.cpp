@@ -1,0 +1,224 @@
+// "patch_writer stamp": a copy of a vendor's patch with the launcher's
+// keywords and nothing else changed.
+#include "tests/support/test_support.h"
+#include "tools/patch_check/patch_check.h"
+#include "common/holder.h"
+#include "tools/patch_writer/com_scope.h"
+#include "tools/patch_writer/patch_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <msi.h>
+#include <msiquery.h>
+
+#include <map>
+
+namespace {
+
+using test::Narrow;
+
+constexpr wchar_t SourceList[] = L"\\\\server\\patches\\;https://example.com/patches/";
+constexpr wchar_t SignatureStream[] = L"\005DigitalSignature";
+constexpr wchar_t SummaryStream[] = L"\005SummaryInformation";
+
+// A patch as other authoring tools make it: source locations in its
+// keywords, versions only in its transforms' revision numbers, a signature.
+patchwriter::PatchDefinition VendorPatch() {
+    patchwriter::PatchDefinition definition;
+    definition.targets = {
+        {L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}",
+         L"1033", L""},
+        {L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF1}",
+         L"1031", L""},
+        {L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A30}", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF2}",
+         L"1041", L"", L"1.0.5.0"},
+    };
+    definition.patchCode = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+    definition.fromVersion = L"1.0.0.0";
+    definition.toVersion = L"1.1.0.0";
+    definition.keywords = SourceList;
+    definition.subject = L"Service Pack 1";
+    definition.author = L"Vendor";
+    definition.streams.push_back({SignatureStream, std::vector<std::uint8_t>(1500, 0x5A)});
+    return definition;
+}
+
+// Every element of a storage tree by path: "S" plus the class for a storage,
+// the bytes for a stream.
+void ReadTree(IStorage* storage, const std::wstring& prefix,
+              std::map<std::wstring, std::string>& elements) {
+    STATSTG self = {};
+    ASSERT_TRUE(SUCCEEDED(storage->Stat(&self, STATFLAG_NONAME)));
+    elements[prefix] = "S" + Narrow(patchwriter::GuidText(self.clsid));
+    ComHolder<IEnumSTATSTG> list;
+    ASSERT_TRUE(SUCCEEDED(storage->EnumElements(0, nullptr, 0, list.put())));
+    STATSTG element = {};
+    while (list.get()->Next(1, &element, nullptr) == S_OK) {
+        const std::wstring name = element.pwcsName;
+        CoTaskMemFree(element.pwcsName);
+        const std::wstring path = prefix + L"/" + name;
+        if (element.type == STGTY_STORAGE) {
+            ComHolder<IStorage> child;
+            ASSERT_TRUE(SUCCEEDED(storage->OpenStorage(
+                name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0, child.put())));
+            ReadTree(child.get(), path, elements);
+        } else {
+            ComHolder<IStream> stream;
+            ASSERT_TRUE(SUCCEEDED(storage->OpenStream(
+                name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put())));
+            std::string bytes(std::size_t(element.cbSize.QuadPart), '\0');
+            ULONG read = 0;
+            if (!bytes.empty())
+                stream.get()->Read(&bytes[0], ULONG(bytes.size()), &read);
+            elements[path] = bytes;
+        }
+    }
+}
+
+std::map<std::wstring, std::string> Tree(const std::wstring& path) {
+    patchwriter::ComScope com;
+    ComHolder<IStorage> root;
+    std::map<std::wstring, std::string> elements;
+    EXPECT_TRUE(SUCCEEDED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE,
+                                         nullptr, 0, root.put())))
+        << Narrow(path);
+    if (root.get() != nullptr)
+        ReadTree(root.get(), L"", elements);
+    return elements;
+}
+
+// Every summary property 1 to 19 as the installer service reads it.
+std::map<UINT, std::wstring> SummaryProperties(const std::wstring& path) {
+    std::map<UINT, std::wstring> properties;
+    MSIHANDLE summary = 0;
+    EXPECT_EQ(MsiGetSummaryInformationW(0, path.c_str(), 0, &summary), UINT(ERROR_SUCCESS));
+    for (UINT id = 1; id <= 19; ++id) {
+        UINT type = 0;
+        INT integer = 0;
+        FILETIME time = {};
+        wchar_t text[4096] = {}; // terminator included
+        DWORD length = 4096;
+        if (MsiSummaryInfoGetPropertyW(summary, id, &type, &integer, &time, text, &length) !=
+                ERROR_SUCCESS ||
+            type == VT_EMPTY)
+            continue;
+        properties[id] = std::to_wstring(type) + L":" + std::to_wstring(integer) + L":" +
+                         std::to_wstring(time.dwLowDateTime) + L":" +
+                         std::to_wstring(time.dwHighDateTime) + L":" + text;
+    }
+    MsiCloseHandle(summary);
+    return properties;
+}
+
+class PatchStamp : public testing::Test {
+  protected:
+    std::wstring Write(const patchwriter::PatchDefinition& definition, const std::wstring& name) {
+        const std::wstring path = scratch_.file(name);
+        std::wstring error;
+        EXPECT_TRUE(patchwriter::WritePatchPackage(path, definition, error)) << Narrow(error);
+        return path;
+    }
+
+    test::ScratchDirectory scratch_;
+};
+
+TEST_F(PatchStamp, GivenKeywordsChangeOnlyTheKeywords) {
+    const std::wstring input = Write(VendorPatch(), L"vendor.msp");
+    const std::wstring output = scratch_.file(L"stamped.msp");
+    patchwriter::StampResult result;
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"2.0;1.9,", result, error))
+        << Narrow(error);
+
+    std::map<std::wstring, std::string> before = Tree(input);
+    std::map<std::wstring, std::string> after = Tree(output);
+    ASSERT_FALSE(before.empty());
+    EXPECT_NE(before[std::wstring(L"/") + SummaryStream], after[std::wstring(L"/") + SummaryStream]);
+    before.erase(std::wstring(L"/") + SummaryStream);
+    after.erase(std::wstring(L"/") + SummaryStream);
+    EXPECT_TRUE(before == after) << "streams, storages or classes differ; " << before.size()
+                                 << " elements before, " << after.size() << " after";
+
+    std::map<UINT, std::wstring> oldSummary = SummaryProperties(input);
+    std::map<UINT, std::wstring> newSummary = SummaryProperties(output);
+    EXPECT_EQ(Narrow(newSummary[5]), "30:0:0:0:2.0;1.9,");
+    oldSummary.erase(5);
+    newSummary.erase(5);
+    EXPECT_TRUE(oldSummary == newSummary) << "summary properties other than the keywords differ";
+    EXPECT_EQ(oldSummary.size(), 9u);
+}
+
+TEST_F(PatchStamp, DerivesKeywordsFromTheTransformsThatTheCheckAccepts) {
+    const std::wstring input = Write(VendorPatch(), L"vendor.msp");
+    const std::wstring output = scratch_.file(L"stamped.msp");
+    EXPECT_NE(Narrow(patchcheck::CheckPatchPackage(input)), "");
+
+    patchwriter::StampResult result;
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", result, error))
+        << Narrow(error);
+    EXPECT_EQ(Narrow(result.keywords), "1.1.0.0;1.0.0.0,1.0.5.0,");
+    EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:1.1.0.0;1.0.0.0,1.0.5.0,");
+    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output)), "");
+}
+
+TEST_F(PatchStamp, RefusesTransformsThatCannotMakeKeywords) {
+    patchwriter::PatchDefinition smallUpdate = VendorPatch();
+    smallUpdate.targets[2].fromVersion = L"1.1.0.0";
+    patchwriter::PatchDefinition disagreeing = VendorPatch();
+    disagreeing.targets[1].toVersion = L"1.2.0.0";
+    const struct {
+        const char* name;
+        patchwriter::PatchDefinition definition;
+        std::wstring said;
+    } cases[] = {
+        {"small update", smallUpdate,
+         L"a small update: the launcher tells updated products from old ones by their version, "
+         L"so it cannot offer this patch"},
+        {"disagreeing", disagreeing,
+         L"the transforms disagree on the version they bring a product to"},
+    };
+    for (const auto& refused : cases) {
+        const std::wstring input = Write(refused.definition, test::Widen(refused.name) + L".msp");
+        const std::wstring output = scratch_.file(L"out.msp");
+        patchwriter::StampResult result;
+        std::wstring error;
+        EXPECT_FALSE(patchwriter::StampPatchPackage(input, output, L"", result, error))
+            << refused.name;
+        EXPECT_NE(error.find(refused.said), std::wstring::npos)
+            << refused.name << ": " << Narrow(error);
+        EXPECT_FALSE(test::FileExists(output)) << refused.name;
+    }
+}
+
+TEST_F(PatchStamp, SaysWhenTheCopysSignatureNoLongerMatches) {
+    patchwriter::PatchDefinition plain = VendorPatch();
+    plain.streams.clear();
+    for (const bool isSigned : {true, false}) {
+        const std::wstring input =
+            Write(isSigned ? VendorPatch() : plain, isSigned ? L"signed.msp" : L"plain.msp");
+        patchwriter::StampResult result;
+        std::wstring error;
+        ASSERT_TRUE(patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", result,
+                                                   error))
+            << Narrow(error);
+        EXPECT_EQ(result.signatureInvalidated, isSigned);
+    }
+}
+
+TEST(TransformRevision, SplitsProductCodesVersionsAndUpgradeCode) {
+    patchwriter::TransformRevision revision;
+    ASSERT_TRUE(patchwriter::ParseTransformRevision(
+        L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0;{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}"
+        L"1.0.1;{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}",
+        revision));
+    EXPECT_EQ(Narrow(revision.fromVersion), "1.0.0");
+    EXPECT_EQ(Narrow(revision.toVersion), "1.0.1");
+    EXPECT_EQ(Narrow(revision.upgradeCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}");
+    for (const wchar_t* bad : {L"", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0",
+                               L"1.0.0;1.0.1;", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}x;"
+                                                L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.1"})
+        EXPECT_FALSE(patchwriter::ParseTransformRevision(bad, revision)) << Narrow(bad);
+}
+
+} // namespace

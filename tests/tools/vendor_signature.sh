@@ -1,0 +1,24 @@
+#!/bin/sh
+# vendor_signature.sh WORK_DIR
+# The launcher that vendor_build.sh built verifies against the certificate
+# that signed it, with a SHA-256 digest, and not against another one.
+set -u
+work=$1
+exe=$work/build/PatchLauncher.exe
+failures=0
+osslsigncode verify -CAfile "$work/vendor.pem" -in "$exe" > "$work/verify.log" 2>&1
+result=$?
+if [ $result -eq 0 ] && grep -q "Signature verification: ok" "$work/verify.log" &&
+    grep -qi "digest algorithm *: *SHA256" "$work/verify.log"; then
+    echo "ok   verifies against its certificate, SHA-256"
+else
+    echo "FAIL verify against its certificate (exit $result):"; cat "$work/verify.log"
+    failures=$((failures + 1))
+fi
+if osslsigncode verify -CAfile "$work/other.pem" -in "$exe" > "$work/verify-other.log" 2>&1; then
+    echo "FAIL verifies against another certificate:"; cat "$work/verify-other.log"
+    failures=$((failures + 1))
+else
+    echo "ok   does not verify against another certificate"
+fi
+[ $failures -eq 0 ]
