@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <set>
 
 namespace {
@@ -91,5 +93,65 @@ TEST_F(LauncherResources, PatchIsTheConfiguredFileByteForByte) {
         << "embedded " << payload.size() << " bytes, file has " << file.size();
     EXPECT_EQ(payload.substr(0, 8), std::string("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1", 8));
 }
+
+} // namespace
+
+namespace {
+
+// The launcher's image headers, read from the file.
+struct ImageLayout {
+    IMAGE_FILE_HEADER file = {};
+    DWORD fileAlignment = 0;
+    std::vector<IMAGE_SECTION_HEADER> sections;
+};
+
+ImageLayout ReadImageLayout(const std::vector<std::uint8_t>& bytes) {
+    ImageLayout layout;
+    IMAGE_DOS_HEADER dos = {};
+    if (bytes.size() < sizeof dos)
+        return layout;
+    std::memcpy(&dos, bytes.data(), sizeof dos);
+    IMAGE_NT_HEADERS64 nt = {};
+    if (dos.e_lfanew <= 0 || bytes.size() < std::size_t(dos.e_lfanew) + sizeof nt)
+        return layout;
+    std::memcpy(&nt, bytes.data() + dos.e_lfanew, sizeof nt);
+    layout.file = nt.FileHeader;
+    layout.fileAlignment = nt.OptionalHeader.FileAlignment;
+    std::size_t at = std::size_t(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                     nt.FileHeader.SizeOfOptionalHeader;
+    for (WORD i = 0;
+         i < nt.FileHeader.NumberOfSections && at + sizeof(IMAGE_SECTION_HEADER) <= bytes.size();
+         ++i, at += sizeof(IMAGE_SECTION_HEADER)) {
+        IMAGE_SECTION_HEADER section = {};
+        std::memcpy(&section, bytes.data() + at, sizeof section);
+        layout.sections.push_back(section);
+    }
+    return layout;
+}
+
+TEST(LauncherImage, SectionsStartOnPageBoundariesInTheFile) {
+    const ImageLayout layout = ReadImageLayout(test::ReadFileBytes(PATCH_LAUNCHER_EXE));
+    ASSERT_FALSE(layout.sections.empty());
+    EXPECT_EQ(layout.fileAlignment, 4096u);
+    bool resources = false;
+    for (const IMAGE_SECTION_HEADER& section : layout.sections) {
+        const std::string name(reinterpret_cast<const char*>(section.Name),
+                               strnlen(reinterpret_cast<const char*>(section.Name), 8));
+        resources = resources || name == ".rsrc";
+        EXPECT_EQ(section.PointerToRawData % 4096, 0u)
+            << name << " at " << section.PointerToRawData;
+        EXPECT_EQ(section.VirtualAddress % 4096, 0u) << name;
+    }
+    EXPECT_TRUE(resources) << "no .rsrc section";
+}
+
+#ifdef NDEBUG
+TEST(LauncherImage, ReleaseBuildCarriesNoSymbols) {
+    const ImageLayout layout = ReadImageLayout(test::ReadFileBytes(PATCH_LAUNCHER_EXE));
+    ASSERT_FALSE(layout.sections.empty());
+    EXPECT_EQ(layout.file.PointerToSymbolTable, 0u);
+    EXPECT_EQ(layout.file.NumberOfSymbols, 0u);
+}
+#endif
 
 } // namespace

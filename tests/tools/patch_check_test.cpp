@@ -57,44 +57,70 @@ struct RefusedCase {
 
 TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
     for (const wchar_t* keywords : {GoodKeywords, L"2;1,", L"1.2.3;1.2,0.9.1.65535,"}) {
-        const std::wstring problem = patchcheck::CheckPatchPackage(WritePatch(keywords, GoodProducts));
+        const std::wstring problem =
+            patchcheck::CheckPatchPackage(WritePatch(keywords, GoodProducts));
         EXPECT_EQ(Narrow(problem), "") << Narrow(keywords);
     }
 }
 
 TEST_F(PatchCheck, RefusesEachUnusableFormNamingPropertyValueAndForm) {
     const std::vector<RefusedCase> cases = {
-        {"no semicolon", L"1.1.0.0", GoodProducts,
+        {"no semicolon",
+         L"1.1.0.0",
+         GoodProducts,
          {L"PID_KEYWORDS (Keywords) '1.1.0.0' has no \";\"", KeywordsForm, StampCommand}},
-        {"leading semicolon", L";1.0.0.0,", GoodProducts,
+        {"leading semicolon",
+         L";1.0.0.0,",
+         GoodProducts,
          {L"PID_KEYWORDS (Keywords) ';1.0.0.0,' starts with \";\"", KeywordsForm}},
-        {"empty keywords", L"", GoodProducts,
+        {"empty keywords",
+         L"",
+         GoodProducts,
          {L"PID_KEYWORDS (Keywords) '' is empty", KeywordsForm, StampCommand}},
-        {"source list", L"\\\\server\\patches;https://example.com/sp1/", GoodProducts,
+        {"source list",
+         L"\\\\server\\patches;https://example.com/sp1/",
+         GoodProducts,
          {L"has the upgrade version '\\\\server\\patches', which is not a dotted version",
           StampCommand}},
-        {"last target without comma", L"1.1.0.0;1.0.0.0,1.0.5.0", GoodProducts,
+        {"last target without comma",
+         L"1.1.0.0;1.0.0.0,1.0.5.0",
+         GoodProducts,
          {L"has the target entry '1.0.5.0', which is not followed by \",\"", KeywordsForm}},
-        {"target not a version", L"1.1.0.0;1.0.0.0,any,", GoodProducts,
+        {"target not a version",
+         L"1.1.0.0;1.0.0.0,any,",
+         GoodProducts,
          {L"has the target entry 'any', which is not a dotted version"}},
-        {"empty target entry", L"1.1.0.0;1.0.0.0,,", GoodProducts,
+        {"empty target entry",
+         L"1.1.0.0;1.0.0.0,,",
+         GoodProducts,
          {L"has the target entry '', which is not a dotted version"}},
-        {"five parts", L"1.1.0.0.1;1.0.0.0,", GoodProducts,
+        {"five parts",
+         L"1.1.0.0.1;1.0.0.0,",
+         GoodProducts,
          {L"has the upgrade version '1.1.0.0.1', which is not a dotted version"}},
-        {"part beyond 16 bits", L"1.1.0.0;1.65536.0.0,", GoodProducts,
+        {"part beyond 16 bits",
+         L"1.1.0.0;1.65536.0.0,",
+         GoodProducts,
          {L"has the target entry '1.65536.0.0', which is not a dotted version"}},
         {"no target", L"1.1.0.0;", GoodProducts, {L"names no target version after its \";\""}},
         {"empty template", GoodKeywords, L"", {L"PID_TEMPLATE (Template) is empty", TemplateForm}},
-        {"lower case", GoodKeywords, L"{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}",
+        {"lower case",
+         GoodKeywords,
+         L"{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}",
          {L"has as entry 1 '{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8a10}', which is not a product "
           L"code in registry form",
           TemplateForm}},
-        {"comma separated", GoodKeywords,
+        {"comma separated",
+         GoodKeywords,
          L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10},{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}",
          {L"PID_TEMPLATE (Template) '{6E1E2A4B", L"has as entry 1"}},
-        {"trailing semicolon", GoodKeywords, L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10};",
+        {"trailing semicolon",
+         GoodKeywords,
+         L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10};",
          {L"has as entry 2 '', which is not a product code"}},
-        {"no braces", GoodKeywords, L"6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10",
+        {"no braces",
+         GoodKeywords,
+         L"6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10",
          {L"has as entry 1 '6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10'"}},
     };
     for (const RefusedCase& refused : cases) {
@@ -141,8 +167,9 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
             << Narrow(path) << ": " << Narrow(problem);
         EXPECT_EQ(problem.find(L"PID_KEYWORDS"), std::wstring::npos) << Narrow(problem);
     }
-    EXPECT_NE(patchcheck::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
-              std::wstring::npos);
+    EXPECT_NE(
+        patchcheck::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
+        std::wstring::npos);
 }
 
 TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
@@ -165,8 +192,7 @@ TEST(PatchCheckShorten, EscapesControlCharactersAndCutsLongValues) {
     const std::wstring longValue(200, L'x');
     const std::wstring shown = patchcheck::Shorten(longValue);
     EXPECT_LE(shown.size(), patchcheck::ShortenedLength + 20) << Narrow(shown);
-    EXPECT_NE(shown.find(L"...xxxxxxxxxxxx (200 characters)"), std::wstring::npos)
-        << Narrow(shown);
+    EXPECT_NE(shown.find(L"...xxxxxxxxxxxx (200 characters)"), std::wstring::npos) << Narrow(shown);
 }
 
 } // namespace

@@ -133,7 +133,8 @@ TEST_F(PatchStamp, GivenKeywordsChangeOnlyTheKeywords) {
     std::map<std::wstring, std::string> before = Tree(input);
     std::map<std::wstring, std::string> after = Tree(output);
     ASSERT_FALSE(before.empty());
-    EXPECT_NE(before[std::wstring(L"/") + SummaryStream], after[std::wstring(L"/") + SummaryStream]);
+    EXPECT_NE(before[std::wstring(L"/") + SummaryStream],
+              after[std::wstring(L"/") + SummaryStream]);
     before.erase(std::wstring(L"/") + SummaryStream);
     after.erase(std::wstring(L"/") + SummaryStream);
     EXPECT_TRUE(before == after) << "streams, storages or classes differ; " << before.size()
@@ -155,8 +156,7 @@ TEST_F(PatchStamp, DerivesKeywordsFromTheTransformsThatTheCheckAccepts) {
 
     patchwriter::StampResult result;
     std::wstring error;
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", result, error))
-        << Narrow(error);
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", result, error)) << Narrow(error);
     EXPECT_EQ(Narrow(result.keywords), "1.1.0.0;1.0.0.0,1.0.5.0,");
     EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:1.1.0.0;1.0.0.0,1.0.5.0,");
     EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output)), "");
@@ -199,8 +199,8 @@ TEST_F(PatchStamp, SaysWhenTheCopysSignatureNoLongerMatches) {
             Write(isSigned ? VendorPatch() : plain, isSigned ? L"signed.msp" : L"plain.msp");
         patchwriter::StampResult result;
         std::wstring error;
-        ASSERT_TRUE(patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", result,
-                                                   error))
+        ASSERT_TRUE(
+            patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", result, error))
             << Narrow(error);
         EXPECT_EQ(result.signatureInvalidated, isSigned);
     }
@@ -215,9 +215,9 @@ TEST(TransformRevision, SplitsProductCodesVersionsAndUpgradeCode) {
     EXPECT_EQ(Narrow(revision.fromVersion), "1.0.0");
     EXPECT_EQ(Narrow(revision.toVersion), "1.0.1");
     EXPECT_EQ(Narrow(revision.upgradeCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}");
-    for (const wchar_t* bad : {L"", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0",
-                               L"1.0.0;1.0.1;", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}x;"
-                                                L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.1"})
+    for (const wchar_t* bad : {L"", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0", L"1.0.0;1.0.1;",
+                               L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}x;"
+                               L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.1"})
         EXPECT_FALSE(patchwriter::ParseTransformRevision(bad, revision)) << Narrow(bad);
 }
 

@@ -13,8 +13,8 @@ constexpr UINT NoProductFound = 307;
 
 // String `id` of `module` in `language`, read from its string-table block.
 bool LoadStringIn(HMODULE module, UINT id, LANGID language, std::wstring& text) {
-    HRSRC block = FindResourceExW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1),
-                                  language);
+    HRSRC block =
+        FindResourceExW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1), language);
     if (block == nullptr)
         return false;
     const WORD* entry = static_cast<const WORD*>(LockResource(LoadResource(module, block)));
@@ -50,9 +50,9 @@ class VendorLauncher : public testing::Test {
 TEST_F(VendorLauncher, Message307NamesTheVendorInEveryLanguage) {
     for (LCID language : test::CatalogueLanguages()) {
         const std::wstring original = test::ExpectedText(language, NoProductFound);
-        const std::wstring expected =
-            language == 1041 ? Replaced(original, L"テサロ", VENDOR_MAKER_NAME_JA)
-                             : Replaced(original, L"Tessaro", VENDOR_MAKER_NAME);
+        const std::wstring expected = language == 1041
+                                          ? Replaced(original, L"テサロ", VENDOR_MAKER_NAME_JA)
+                                          : Replaced(original, L"Tessaro", VENDOR_MAKER_NAME);
         ASSERT_NE(expected, original) << "no maker's name in the data for " << language;
         std::wstring actual;
         ASSERT_TRUE(LoadStringIn(module_, NoProductFound, LANGID(language), actual)) << language;
@@ -68,16 +68,15 @@ TEST_F(VendorLauncher, EveryOtherCatalogueTextIsUnchanged) {
         std::wstring actual;
         ASSERT_TRUE(LoadStringIn(module_, key.second, LANGID(key.first), actual))
             << key.first << "/" << key.second;
-        EXPECT_EQ(test::DescribeDifference(expected, actual), "")
-            << key.first << "/" << key.second;
+        EXPECT_EQ(test::DescribeDifference(expected, actual), "") << key.first << "/" << key.second;
     }
 }
 
 TEST(SignedVendorLauncher, ExtractWritesThePatchByteForByte) {
     test::ScratchDirectory scratch;
     const std::wstring output = scratch.file(L"extracted.msp");
-    const test::ProcessResult run = test::RunProcess(test::Quote(VENDOR_LAUNCHER_EXE) + L" /e " +
-                                                     test::Quote(output));
+    const test::ProcessResult run =
+        test::RunProcess(test::Quote(VENDOR_LAUNCHER_EXE) + L" /e " + test::Quote(output));
     ASSERT_TRUE(run.started);
     EXPECT_EQ(run.exitCode, 0u);
     const std::vector<std::uint8_t> expected = test::ReadFileBytes(VENDOR_PATCH_FILE);

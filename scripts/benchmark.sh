@@ -1,0 +1,91 @@
+#!/bin/sh
+# benchmark.sh [BUILD_DIR]
+# Measures a release launcher around patches with large payloads (not a test;
+# prints numbers only): its size beside the payload; the time of "/e" with a
+# 64 MB payload against cp of the same file, in the same run; the peak memory
+# of "/e" with an 8 MB and a 128 MB payload. Uses the patch writer of
+# BUILD_DIR (default: build), builds the launchers in BUILD_DIR/benchmark and
+# runs them in a Wine prefix of their own there.
+set -eu
+source=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$source/build}" && pwd)
+work=$build/benchmark
+support=$source/cmake
+[ -x "$support/wine-run.sh" ] || support=$source/tests/support
+export WINEPREFIX=$work/wine
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+run() { "$support/wine-run.sh" "$@"; }
+mkdir -p "$work"
+cmake --build "$build" --target patch_writer > "$work/build.log" 2>&1
+writer=$build/tools/patch_writer.exe
+
+"$support/wine-prefix.sh" create "$WINEPREFIX"
+"$wineserver" -p # keep one server for every run: no server start inside a measurement
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+
+# A patch carrying SIZE megabytes of media, and a release launcher around it.
+launcher() {
+    size=$1
+    head -c "${size}M" /dev/urandom > "$work/media-$size.cab"
+    run "$writer" "Z:$work/patch-$size.msp" \
+        --target '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}:{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}' \
+        --patch-code '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}' --from 1.0.0.0 --to 1.1.0.0 \
+        --stream "media1.cab=Z:$work/media-$size.cab"
+    rm -f "$work/media-$size.cab"
+    cmake -S "$source" -B "$work/tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DPATCHLAUNCHER_TESTS=OFF -DPATCH_PACKAGE="$work/patch-$size.msp" >> "$work/build.log" 2>&1
+    cmake --build "$work/tree" --target PatchLauncher >> "$work/build.log" 2>&1
+    cp "$work/tree/PatchLauncher.exe" "$work/launcher-$size.exe"
+}
+
+# Seconds that COMMAND... takes, the best of three.
+best_time() {
+    best=
+    for _ in 1 2 3; do
+        start=$(date +%s.%N)
+        "$@" > /dev/null 2>&1
+        end=$(date +%s.%N)
+        best=$(echo "$start $end ${best:-}" | awk '{ t = $2 - $1; if ($3 != "" && $3 < t) t = $3; printf "%.3f", t }')
+    done
+    echo "$best"
+}
+
+# "maximum resident set size / peak anonymous memory", in kB, of one "/e" run.
+peak_memory() {
+    exe=$1
+    rm -f "$work/out.msp"
+    /usr/bin/time -f "%M" -o "$work/time.txt" "$support/wine-run.sh" "$exe" /e "Z:$work/out.msp" &
+    timer=$!
+    anon=0
+    # The launcher is the Windows process that wine-run.sh starts.
+    while kill -0 "$timer" 2>/dev/null; do
+        for status in /proc/[0-9]*/status; do
+            case $(tr '\0' ' ' < "${status%/status}/cmdline" 2>/dev/null) in
+            *"$(basename "$exe")"*/e*)
+                kb=$(awk '/^RssAnon:/ { print $2 }' "$status" 2>/dev/null || true)
+                [ -n "$kb" ] && [ "$kb" -gt "$anon" ] && anon=$kb ;;
+            esac
+        done
+        sleep 0.01
+    done
+    wait "$timer"
+    echo "$(cat "$work/time.txt") / $anon"
+}
+
+for size in 8 64 128; do
+    launcher $size
+done
+
+payload=$(stat -c %s "$work/patch-64.msp")
+exe=$(stat -c %s "$work/launcher-64.exe")
+echo "size beside the payload:   $((exe - payload)) bytes ($(( (exe - payload) / 1024 )) KB)"
+run "$work/launcher-64.exe" /pi # warm the caches
+noop=$(best_time run "$work/launcher-64.exe" /pi)
+extract=$(best_time run "$work/launcher-64.exe" /e "Z:$work/out.msp")
+copy=$(best_time cp "$work/patch-64.msp" "$work/out-cp.msp")
+echo "64 MB payload:             /e $extract s, cp $copy s, /pi (no-op start) $noop s"
+cmp -s "$work/out.msp" "$work/patch-64.msp" || echo "warning: /e did not write the patch byte for byte"
+for size in 8 128; do
+    echo "peak memory of /e, ${size} MB: $(peak_memory "$work/launcher-$size.exe") kB (max RSS / peak anonymous)"
+done
+rm -f "$work/out.msp" "$work/out-cp.msp"
