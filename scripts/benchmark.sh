@@ -5,7 +5,8 @@
 # 64 MB payload against cp of the same file, in the same run; the peak memory
 # of "/e" with an 8 MB and a 128 MB payload. Uses the patch writer of
 # BUILD_DIR (default: build), builds the launchers in BUILD_DIR/benchmark and
-# runs them in a Wine prefix of their own there.
+# runs them in a Wine prefix of their own there (BENCHMARK_REUSE=1: keep the
+# launchers an earlier run built).
 set -eu
 source=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source/build}" && pwd)
@@ -50,30 +51,27 @@ best_time() {
     echo "$best"
 }
 
-# "maximum resident set size / peak anonymous memory", in kB, of one "/e" run.
+# "peak resident / peak anonymous" memory in kB of one "/e" run: VmHWM and
+# the largest RssAnon seen, sampled every 10 ms. Pages of the payload mapped
+# from the file count as resident but not as anonymous.
 peak_memory() {
-    exe=$1
     rm -f "$work/out.msp"
-    /usr/bin/time -f "%M" -o "$work/time.txt" "$support/wine-run.sh" "$exe" /e "Z:$work/out.msp" &
-    timer=$!
-    anon=0
-    # The launcher is the Windows process that wine-run.sh starts.
-    while kill -0 "$timer" 2>/dev/null; do
-        for status in /proc/[0-9]*/status; do
-            case $(tr '\0' ' ' < "${status%/status}/cmdline" 2>/dev/null) in
-            *"$(basename "$exe")"*/e*)
-                kb=$(awk '/^RssAnon:/ { print $2 }' "$status" 2>/dev/null || true)
-                [ -n "$kb" ] && [ "$kb" -gt "$anon" ] && anon=$kb ;;
-            esac
-        done
+    "$support/wine-run.sh" "$1" /e "Z:$work/out.msp" & # wine-run.sh becomes the launcher
+    launcher=$!
+    resident=0 anon=0
+    while [ -r "/proc/$launcher/status" ]; do
+        sample=$(awk '/^VmHWM:/ { h = $2 } /^RssAnon:/ { a = $2 } END { print h + 0, a + 0 }' \
+            "/proc/$launcher/status" 2>/dev/null || echo "0 0")
+        resident=$(echo "$sample $resident" | awk '{ print ($1 > $3) ? $1 : $3 }')
+        anon=$(echo "$sample $anon" | awk '{ print ($2 > $3) ? $2 : $3 }')
         sleep 0.01
     done
-    wait "$timer"
-    echo "$(cat "$work/time.txt") / $anon"
+    wait "$launcher"
+    echo "$resident / $anon"
 }
 
 for size in 8 64 128; do
-    launcher $size
+    [ -n "${BENCHMARK_REUSE:-}" ] && [ -f "$work/launcher-$size.exe" ] || launcher $size
 done
 
 payload=$(stat -c %s "$work/patch-64.msp")
@@ -86,6 +84,6 @@ copy=$(best_time cp "$work/patch-64.msp" "$work/out-cp.msp")
 echo "64 MB payload:             /e $extract s, cp $copy s, /pi (no-op start) $noop s"
 cmp -s "$work/out.msp" "$work/patch-64.msp" || echo "warning: /e did not write the patch byte for byte"
 for size in 8 128; do
-    echo "peak memory of /e, ${size} MB: $(peak_memory "$work/launcher-$size.exe") kB (max RSS / peak anonymous)"
+    echo "peak memory of /e, ${size} MB: $(peak_memory "$work/launcher-$size.exe") kB (resident / anonymous)"
 done
 rm -f "$work/out.msp" "$work/out-cp.msp"
