@@ -12,7 +12,6 @@ source=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source/build}" && pwd)
 work=$build/benchmark
 support=$source/cmake
-[ -x "$support/wine-run.sh" ] || support=$source/tests/support
 export WINEPREFIX=$work/wine
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 run() { "$support/wine-run.sh" "$@"; }

@@ -1,8 +1,8 @@
 // The build's patch check: what it accepts, and what its refusals name.
+#include "common/holder.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_check/patch_check.h"
-#include "common/holder.h"
 #include "tools/patch_writer/com_scope.h"
 
 #include <gtest/gtest.h>

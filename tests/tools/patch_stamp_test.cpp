@@ -1,8 +1,8 @@
 // "patch_writer stamp": a copy of a vendor's patch with the launcher's
 // keywords and nothing else changed.
+#include "common/holder.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_check/patch_check.h"
-#include "common/holder.h"
 #include "tools/patch_writer/com_scope.h"
 #include "tools/patch_writer/patch_writer.h"
 
