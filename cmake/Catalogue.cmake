@@ -17,6 +17,7 @@ endif()
 set(CATALOGUE_MAKER "Tessaro")
 set(CATALOGUE_MAKER_JA "テサロ")
 set(CATALOGUE_TEXT_LIMIT 255) # characters one catalogue load returns
+set(CATALOGUE_NO_PRODUCT_FOUND IDS_NO_PRODUCT_FOUND) # message 307's name in the script
 
 # The number of UTF-16 code units of a UTF-8 text.
 function(_catalogue_utf16_length text out_var)
@@ -87,7 +88,7 @@ function(brand_catalogue source output name name_ja error_var)
 
     file(READ "${source}" rest)
     set(branded "")
-    set(marker "\n    307, \"")
+    set(marker "\n    ${CATALOGUE_NO_PRODUCT_FOUND}, \"")
     set(found 0)
     while(TRUE)
         string(FIND "${rest}" "${marker}" at)

@@ -1,5 +1,6 @@
 // A launcher built as a vendor builds it: around a stamped patch, with the
 // vendor's name in message 307, signed. VENDOR_LAUNCHER_EXE is that build.
+#include "messages/message_ids.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/test_support.h"
 
@@ -9,7 +10,7 @@ namespace {
 
 using test::Narrow;
 
-constexpr UINT NoProductFound = 307;
+constexpr UINT NoProductFound = IDS_NO_PRODUCT_FOUND;
 
 // String `id` of `module` in `language`, read from its string-table block.
 bool LoadStringIn(HMODULE module, UINT id, LANGID language, std::wstring& text) {
