@@ -14,6 +14,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <utility>
 
 template <typename Traits> class Holder {
@@ -78,6 +79,14 @@ struct FileHandleTraits {
     static bool Close(Type value) { return CloseHandle(value) != FALSE; }
 };
 using FileHandle = Holder<FileHandleTraits>;
+
+// A C runtime stream.
+struct CrtStreamTraits {
+    using Type = std::FILE*;
+    static Type None() { return nullptr; }
+    static bool Close(Type value) { return std::fclose(value) == 0; }
+};
+using CrtStream = Holder<CrtStreamTraits>;
 
 // Memory from GlobalAlloc, such as the vector CommandLineToArgvW returns.
 template <typename Pointer> struct GlobalMemoryTraits {

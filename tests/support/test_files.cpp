@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "common/holder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -64,23 +66,24 @@ bool FileExists(const std::wstring& path) {
 
 std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path) {
     std::vector<std::uint8_t> bytes;
-    FILE* file = _wfopen(path.c_str(), L"rb");
-    if (file == nullptr)
+    const CrtStream file(_wfopen(path.c_str(), L"rb"));
+    if (!file)
         return bytes;
     std::uint8_t chunk[65536]; // bytes per read
     std::size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((got = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
         bytes.insert(bytes.end(), chunk, chunk + got);
-    std::fclose(file);
     return bytes;
 }
 
 void WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes) {
-    FILE* file = _wfopen(path.c_str(), L"wb");
-    ASSERT_NE(file, nullptr) << Narrow(path);
-    if (!bytes.empty())
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
+    CrtStream file(_wfopen(path.c_str(), L"wb"));
+    ASSERT_TRUE(file) << Narrow(path);
+    if (!bytes.empty()) {
+        ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file.get()), bytes.size())
+            << Narrow(path);
+    }
+    ASSERT_TRUE(file.close()) << Narrow(path);
 }
 
 void WriteFileText(const std::wstring& path, const std::string& text) {

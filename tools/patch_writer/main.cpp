@@ -1,6 +1,7 @@
 // patch_writer.exe: writes a patch package, or (with --summary-only) a
 // compound file that carries nothing but chosen summary properties, or
 // ("stamp") a copy of a patch with the launcher's keywords.
+#include "common/holder.h"
 #include "tools/patch_writer/patch_writer.h"
 
 #include <cstdio>
@@ -98,17 +99,15 @@ bool ReadStreamArgument(const std::wstring& text,
     const std::wstring::size_type equals = text.find(L'=');
     if (equals == std::wstring::npos || equals == 0)
         return false;
-    std::FILE* file = _wfopen(text.substr(equals + 1).c_str(), L"rb");
-    if (file == nullptr)
+    const CrtStream file(_wfopen(text.substr(equals + 1).c_str(), L"rb"));
+    if (!file)
         return false;
     std::vector<std::uint8_t> bytes;
     std::uint8_t chunk[65536]; // bytes per read
     std::size_t read = 0;
-    while ((read = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    while ((read = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
         bytes.insert(bytes.end(), chunk, chunk + read);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed)
+    if (std::ferror(file.get()) != 0)
         return false;
     stream = {patchwriter::EncodeStreamName(text.substr(0, equals), false), std::move(bytes)};
     return true;
