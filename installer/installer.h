@@ -11,9 +11,10 @@
 
 namespace installer {
 
-// The seven operations; the rest of the program calls them by these names.
+// The operations; the rest of the program calls them by these names.
 using ::MsiCloseHandle;
 using ::MsiConfigureProductExW;
+using ::MsiEnableLogW;
 using ::MsiGetProductInfoW;
 using ::MsiGetSummaryInformationW;
 using ::MsiQueryProductStateW;
@@ -30,6 +31,20 @@ constexpr int LevelDefault = INSTALLLEVEL_DEFAULT;                // 0
 // 35: basic progress only, without a Cancel button.
 constexpr INSTALLUILEVEL UiLevelBasicHideCancel =
     INSTALLUILEVEL(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_HIDECANCEL);
+
+// Every kind of message the service can log, as msiexec's "/l*vx" asks for.
+// Not INSTALLLOGMODE_LOGONLYONERROR: that deletes the log of an apply that
+// worked, and support wants to see those too.
+constexpr DWORD LogEveryMessageKind =
+    INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR | INSTALLLOGMODE_WARNING | INSTALLLOGMODE_USER |
+    INSTALLLOGMODE_INFO | INSTALLLOGMODE_RESOLVESOURCE | INSTALLLOGMODE_OUTOFDISKSPACE |
+    INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA | INSTALLLOGMODE_COMMONDATA |
+    INSTALLLOGMODE_PROPERTYDUMP | INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG |
+    INSTALLLOGMODE_FILESINUSE | INSTALLLOGMODE_RMFILESINUSE | INSTALLLOGMODE_INSTALLSTART |
+    INSTALLLOGMODE_INSTALLEND;
+
+// Add to an existing log instead of replacing it.
+constexpr DWORD LogAppend = INSTALLLOGATTRIBUTES_APPEND;
 
 } // namespace installer
 

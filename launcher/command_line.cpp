@@ -62,6 +62,23 @@ void ParseArguments(const Arguments& arguments) {
                     return;
                 }
             }
+        } else if (IsSwitch(argument, L"/log")) {
+            // The next argument is the path, whatever it holds; "/log" as
+            // the last argument gives no log.
+            if (index + 1 >= arguments.count()) {
+                TheRunMode.logPath.clear();
+                continue;
+            }
+            ++index;
+            try {
+                TheRunMode.logPath = arguments[index];
+            } catch (const std::bad_alloc&) {
+                return;
+            } catch (const std::length_error&) {
+                return;
+            }
+        } else if (IsSwitch(argument, L"/exitcode")) {
+            TheRunMode.exitCodeMode = true;
         } else if (IsSwitch(argument, L"/i")) {
             TheRunMode.installMode = false;
             TheRunMode.infoMode = true;
@@ -83,6 +100,8 @@ void ParseCommandLine(const wchar_t* commandLine) {
     TheRunMode.extractPath.clear();
     TheRunMode.installMode = true;
     TheRunMode.infoMode = false;
+    TheRunMode.logPath.clear();
+    TheRunMode.exitCodeMode = false;
     ParseArguments(arguments);
 }
 

@@ -1,7 +1,9 @@
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
+#include "launcher/exit_code.h"
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 #include "products/products.h"
@@ -31,6 +33,26 @@ std::wstring FormatPatchCommandLine(const std::wstring& patchFile) {
     return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S";
 }
 
+// Shows message `id` (unless quiet) and logs it; the first message 300 of the
+// run gives the exit code its value.
+void Report(UINT id) {
+    if (id == messages::InstallFailed)
+        TheInstallOutcome.FailureReported(GetLastError());
+    LogMessageBox(id);
+    ReportMessage(id);
+}
+
+// What the log says of the patch file at an early end.
+void LogPatchFileLeft(const std::wstring& patchFile) {
+    if (!patchFile.empty())
+        LogLine(L"patch file ", patchFile, L" left in place");
+}
+
+void LogProduct(const ProductRecord& record, const wchar_t* decision) {
+    LogLine(L"product ", record.productCode, L" \"", record.productName, L"\", language ",
+            record.language, L", installed version ", record.installedVersion, L": ", decision);
+}
+
 bool IsSuccessfulResult(UINT result) {
     return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
            result == ERROR_SUCCESS_REBOOT_REQUIRED;
@@ -44,11 +66,15 @@ void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
         installer::MsiConfigureProductExW(record.productCode.c_str(), installer::LevelDefault,
                                           installer::StateDefault, record.commandLine.c_str());
     installer::MsiSetInternalUI(previousLevel, nullptr);
+    LogLine(L"installer: MsiConfigureProductExW(", record.productCode, L", ",
+            installer::LevelDefault, L", ", int(installer::StateDefault), L", ", record.commandLine,
+            L") returned ", result);
     if (IsSuccessfulResult(result)) {
-        ReportMessage(messages::PatchApplied);
+        TheInstallOutcome.PatchApplied(result);
+        Report(messages::PatchApplied);
     } else {
         SetLastError(result);
-        ReportMessage(messages::InstallFailed);
+        Report(messages::InstallFailed);
     }
 }
 
@@ -62,6 +88,8 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     const VersionNumber installed = ParseVersion(record.installedVersion);
     const VersionNumber upgrade = ParseVersion(record.upgradeVersion);
     if (VersionsEqual(installed, upgrade)) {
+        LogProduct(record, L"up to date");
+        TheInstallOutcome.ProductUpToDate();
         ++upToDateCount;
         return Outcome::NextProduct;
     }
@@ -69,16 +97,20 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
          comma = remaining.find(L',')) {
         const VersionNumber entry = ParseVersion(remaining.substr(0, comma));
         if (VersionsEqual(installed, entry)) {
+            LogProduct(record, L"applying the patch");
             ApplyPatch(record, patchFile);
             return Outcome::NextProduct;
         }
         if (VersionsEqual(entry, upgrade)) {
-            ReportMessage(messages::AlreadyUpToDate);
+            LogProduct(record, L"an entry equal to the upgrade version comes first; the pass ends");
+            TheInstallOutcome.ProductUpToDate();
+            Report(messages::AlreadyUpToDate);
             return Outcome::EndPass;
         }
         remaining.erase(0, comma + 1);
     }
-    ReportMessage(messages::VersionNotTargeted);
+    LogProduct(record, L"not a target version");
+    Report(messages::VersionNotTargeted);
     return Outcome::NextProduct;
 }
 
@@ -134,30 +166,48 @@ void InstallServicePack() {
     FileHandle patchLock;
     std::wstring extracted;
     if (!ExtractPatchPayload(extracted, patchLock)) {
-        ReportMessage(messages::InstallFailed);
+        LogLine(L"patch extraction to \"", extracted, L"\" failed, error ", GetLastError());
+        Report(messages::InstallFailed);
+        LogPatchFileLeft(extracted);
         return;
     }
+    LogLine(L"patch extracted to ", extracted);
     std::wstring patchFile;
     if (!PathTheServiceCanTake(extracted, patchFile)) {
-        ReportMessage(messages::InstallFailed);
+        LogLine(L"the patch file's path has a \";\" and no short form without one, error ",
+                GetLastError());
+        Report(messages::InstallFailed);
+        LogPatchFileLeft(extracted);
         return;
     }
+    if (patchFile != extracted)
+        LogLine(L"the installer gets the patch file's short path ", patchFile);
     ProductRecord templateRecord;
     if (!ReadPatchVersions(patchFile, templateRecord.upgradeVersion,
                            templateRecord.targetVersions)) {
-        ReportMessage(messages::InstallFailed);
+        LogLine(L"patch versions (PID_KEYWORDS) could not be read, error ", GetLastError());
+        Report(messages::InstallFailed);
+        LogPatchFileLeft(extracted);
         return;
     }
+    LogLine(L"patch upgrade version ", templateRecord.upgradeVersion, L", target versions ",
+            templateRecord.targetVersions);
     std::wstring productList;
     if (!ReadPatchProducts(patchFile, productList)) {
-        ReportMessage(messages::InstallFailed);
+        LogLine(L"patch products (PID_TEMPLATE) could not be read, error ", GetLastError());
+        Report(messages::InstallFailed);
+        LogPatchFileLeft(extracted);
         return;
     }
+    LogLine(L"patch products ", productList);
     BuildInventory(templateRecord, productList);
     if (ProductInventory.empty()) {
-        ReportMessage(messages::NoProductFound);
+        LogLine(L"no product of the patch is installed");
+        Report(messages::NoProductFound);
+        LogPatchFileLeft(extracted);
         return;
     }
+    EnableInstallerLog();
 
     // A product the list names twice is handled once: its later records get
     // no installer call and no message, and count as its first one did.
@@ -165,19 +215,26 @@ void InstallServicePack() {
     std::vector<HandledProduct> handled;
     for (ProductRecord& record : ProductInventory) {
         if (const HandledProduct* earlier = FindHandled(handled, record.productCode)) {
+            LogProduct(record, L"skipped as a repeat");
             if (earlier->upToDate)
                 ++upToDateCount;
             continue;
         }
         const std::size_t countBefore = upToDateCount;
-        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass)
+        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass) {
+            LogPatchFileLeft(extracted);
             return;
+        }
         handled.push_back({record.productCode, upToDateCount != countBefore});
     }
     if (upToDateCount == ProductInventory.size()) {
+        LogLine(L"every installed product is up to date");
         SetMessageLocale(LOCALE_USER_DEFAULT);
-        ReportMessage(messages::AlreadyUpToDate);
+        Report(messages::AlreadyUpToDate);
     }
     patchLock.reset();
-    DeleteFileW(extracted.c_str());
+    if (DeleteFileW(extracted.c_str()))
+        LogLine(L"patch file ", extracted, L" deleted");
+    else
+        LogLine(L"patch file ", extracted, L" could not be deleted, error ", GetLastError());
 }

@@ -9,6 +9,8 @@ struct RunMode {
     bool extractMode = false;
     std::wstring extractPath; // empty: extract to a fresh temporary name
     bool infoMode = false;
+    std::wstring logPath;      // "/log": where the run log goes; empty: no log
+    bool exitCodeMode = false; // "/exitcode": the exit code says what happened
 };
 
 // The one run mode of the process, written by ParseCommandLine.
@@ -27,5 +29,9 @@ void InstallServicePack();
 // Info mode: show the patch's target products and versions in a box.
 void ShowPatchInfo();
 
-// What WinMain does once ModuleInstance is stored; returns the exit code.
+// What WinMain does once ModuleInstance is stored; returns the exit code:
+// 0, unless "/exitcode" asks for the outcome of the run.
 int RunLauncher();
+
+// The same for the given command line (the program path first).
+int RunLauncher(const wchar_t* commandLine);

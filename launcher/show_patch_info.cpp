@@ -1,4 +1,5 @@
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 
@@ -17,15 +18,22 @@ void BreakProductLines(std::wstring& products) {
 
 void ShowPatchInfo() {
     std::wstring patchFile;
-    ExtractPatchPayload(patchFile);
+    if (ExtractPatchPayload(patchFile))
+        LogLine(L"info: patch extracted to ", patchFile, L" (left in place)");
+    else
+        LogLine(L"info: patch extraction to \"", patchFile, L"\" failed, error ", GetLastError());
     std::wstring products;
-    ReadPatchProducts(patchFile, products);
+    if (!ReadPatchProducts(patchFile, products))
+        LogLine(L"info: patch products (PID_TEMPLATE) could not be read, error ", GetLastError());
     BreakProductLines(products);
     std::wstring upgradeVersion;
     std::wstring targetVersions;
-    ReadPatchVersions(patchFile, upgradeVersion, targetVersions);
+    if (!ReadPatchVersions(patchFile, upgradeVersion, targetVersions))
+        LogLine(L"info: patch versions (PID_KEYWORDS) could not be read, error ", GetLastError());
 
     const std::wstring text = L"Products:\n" + products + L"\nTarget:\n\t" + targetVersions +
                               L"\nUpgrade:\n\t" + upgradeVersion;
+    LogLine(L"info: box shown with products ", products, L", target versions ", targetVersions,
+            L", upgrade version ", upgradeVersion);
     MessageBoxW(nullptr, text.c_str(), L"Info", messages::StyleInfoBox);
 }

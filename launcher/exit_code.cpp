@@ -1,0 +1,42 @@
+#include "launcher/exit_code.h"
+
+InstallOutcome TheInstallOutcome;
+
+DWORD FailureExitCode(DWORD code) {
+    return code != ERROR_SUCCESS ? code : DWORD(ERROR_INSTALL_FAILURE);
+}
+
+void InstallOutcome::Reset() {
+    *this = InstallOutcome();
+}
+
+void InstallOutcome::FailureReported(DWORD code) {
+    if (failed_)
+        return;
+    failed_ = true;
+    failureCode_ = code;
+}
+
+void InstallOutcome::PatchApplied(UINT result) {
+    applied_ = true;
+    if (result == ERROR_SUCCESS_REBOOT_INITIATED)
+        rebootInitiated_ = true;
+    else if (result == ERROR_SUCCESS_REBOOT_REQUIRED)
+        rebootRequired_ = true;
+}
+
+void InstallOutcome::ProductUpToDate() {
+    upToDate_ = true;
+}
+
+DWORD InstallOutcome::ExitCode() const {
+    if (failed_)
+        return FailureExitCode(failureCode_);
+    if (rebootInitiated_)
+        return ERROR_SUCCESS_REBOOT_INITIATED;
+    if (rebootRequired_)
+        return ERROR_SUCCESS_REBOOT_REQUIRED;
+    if (!applied_ && !upToDate_)
+        return ERROR_PATCH_TARGET_NOT_FOUND;
+    return ERROR_SUCCESS;
+}

@@ -1,0 +1,37 @@
+// The exit code that "/exitcode" gives an install run, worked out from what
+// the pass did; the flow tells it at each decision.
+#pragma once
+
+#include <windows.h>
+
+class InstallOutcome {
+  public:
+    // Back to a run that has done nothing yet.
+    void Reset();
+
+    // A message 300 showing `code`; only the first of the run counts.
+    void FailureReported(DWORD code);
+    // The installer service applied the patch: 0, 1641 or 3010.
+    void PatchApplied(UINT result);
+    // A product at the upgrade version, or the 306 that ends the pass.
+    void ProductUpToDate();
+
+    // The first 300's code; else 1641, else 3010 when an apply answered so;
+    // else 1642 when no product got the patch and none was up to date; else 0.
+    DWORD ExitCode() const;
+
+  private:
+    bool failed_ = false;
+    DWORD failureCode_ = 0;
+    bool applied_ = false;
+    bool rebootInitiated_ = false;
+    bool rebootRequired_ = false;
+    bool upToDate_ = false;
+};
+
+// The outcome of this process's install run.
+extern InstallOutcome TheInstallOutcome;
+
+// `code` when it is an error code; ERROR_INSTALL_FAILURE (1603) for 0, so that
+// a failure never reads as success.
+DWORD FailureExitCode(DWORD code);

@@ -1,0 +1,155 @@
+#include "launcher/run_log.h"
+
+#include "common/holder.h"
+#include "common/program_state.h"
+#include "installer/installer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+FileHandle TheLogFile;
+std::wstring TheLogPath;
+
+// Keeps the thread's last-error code across the scope.
+class LastErrorKeeper {
+  public:
+    LastErrorKeeper() : saved_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(saved_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
+std::string ToUtf8(const std::wstring& text) {
+    if (text.empty())
+        return std::string();
+    const int size = static_cast<int>(text.size());
+    const int needed =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0)
+        return std::string();
+    std::string bytes(static_cast<std::size_t>(needed), '\0');
+    const int converted =
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, &bytes[0], needed, nullptr, nullptr);
+    return converted == needed ? bytes : std::string();
+}
+
+std::wstring TwoDigits(WORD value) {
+    return (value < 10 ? L"0" : L"") + std::to_wstring(value);
+}
+
+// The offset of VS_FIXEDFILEINFO in a version resource: after the header
+// (three WORDs) and the key L"VS_VERSION_INFO" with its terminator, padded to
+// a 32-bit boundary.
+constexpr std::size_t FixedInfoOffset = 40;
+constexpr DWORD FixedInfoSignature = 0xFEEF04BD;
+
+} // namespace
+
+void OpenRunLog(const std::wstring& path) {
+    const LastErrorKeeper keeper;
+    TheLogFile.reset();
+    TheLogPath = path;
+    if (path.empty())
+        return;
+    // Append-only access: every write goes to the end, also when another
+    // run appends to the same file at the same time.
+    TheLogFile.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void CloseRunLog() {
+    const LastErrorKeeper keeper;
+    TheLogFile.reset();
+    TheLogPath.clear();
+}
+
+bool RunLogIsOpen() {
+    return static_cast<bool>(TheLogFile);
+}
+
+const std::wstring& RunLogPath() {
+    return TheLogPath;
+}
+
+std::wstring FormatLogTime(const SYSTEMTIME& time) {
+    std::wstring milliseconds = std::to_wstring(time.wMilliseconds);
+    milliseconds.insert(0, 3 - std::min<std::size_t>(3, milliseconds.size()), L'0');
+    return std::to_wstring(time.wYear) + L"-" + TwoDigits(time.wMonth) + L"-" +
+           TwoDigits(time.wDay) + L" " + TwoDigits(time.wHour) + L":" + TwoDigits(time.wMinute) +
+           L":" + TwoDigits(time.wSecond) + L"." + milliseconds;
+}
+
+void WriteLogLine(const std::wstring& text) {
+    if (!TheLogFile)
+        return;
+    const LastErrorKeeper keeper;
+    SYSTEMTIME now = {};
+    GetLocalTime(&now);
+    std::wstring line = FormatLogTime(now) + L" " + text;
+    // One event, one line, whatever the texts it quotes hold.
+    for (wchar_t& c : line)
+        if (c == L'\r' || c == L'\n')
+            c = L' ';
+    line += L"\r\n";
+    const std::string bytes = ToUtf8(line);
+    DWORD written = 0;
+    WriteFile(TheLogFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+bool ReadModuleVersion(HMODULE module, std::wstring& version) {
+    const LastErrorKeeper keeper;
+    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
+    if (resource == nullptr)
+        return false;
+    const DWORD size = SizeofResource(module, resource);
+    HGLOBAL loaded = LoadResource(module, resource);
+    const auto* bytes = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
+    if (bytes == nullptr || size < FixedInfoOffset + sizeof(VS_FIXEDFILEINFO))
+        return false;
+    VS_FIXEDFILEINFO fixed = {};
+    std::memcpy(&fixed, bytes + FixedInfoOffset, sizeof fixed);
+    if (fixed.dwSignature != FixedInfoSignature)
+        return false;
+    version = std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." +
+              std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
+              std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." +
+              std::to_wstring(LOWORD(fixed.dwFileVersionLS));
+    return true;
+}
+
+std::wstring InstallerLogPath(const std::wstring& logPath) {
+    const LastErrorKeeper keeper;
+    const std::wstring path = logPath + L".msi.log";
+    // The service may write from another process with another current
+    // directory, so it gets a full path.
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr); // with terminator
+    if (needed == 0)
+        return path;
+    std::vector<wchar_t> full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
+    return length > 0 && length < needed ? std::wstring(full.data(), length) : path;
+}
+
+void EnableInstallerLog() {
+    if (TheLogPath.empty())
+        return;
+    const LastErrorKeeper keeper;
+    const std::wstring path = InstallerLogPath(TheLogPath);
+    const UINT result = installer::MsiEnableLogW(installer::LogEveryMessageKind, path.c_str(),
+                                                 installer::LogAppend);
+    LogLine(L"installer log: ", path, L" (MsiEnableLogW returned ", result, L")");
+}
+
+void LogMessageBox(UINT id) {
+    const LANGID language = LANGIDFROMLCID(GetThreadLocale());
+    if (QuietMode)
+        LogLine(L"message ", id, L" in language ", language, L" not shown: quiet mode");
+    else
+        LogLine(L"message ", id, L" shown in language ", language);
+}

@@ -1,0 +1,71 @@
+// The run log that "/log PATH" asks for: one line per event of the run, for
+// whoever deployed the launcher and has to find out later what it did.
+//
+// Every line is "<local date and time to the millisecond> <text>", UTF-8,
+// ending in CRLF, appended to the file. Without an open log nothing is
+// written, and a log that cannot be opened or written changes nothing else of
+// the run: no call here reports a failure, and the thread's last-error code is
+// the same after each call as before it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <type_traits>
+
+// Opens the log at `path` for appending, creating the file when it does not
+// exist; an empty path means no log. Closes any log opened before.
+void OpenRunLog(const std::wstring& path);
+
+// Closes the log; later lines are not written.
+void CloseRunLog();
+
+bool RunLogIsOpen();
+
+// The path last given to OpenRunLog, also when the file could not be opened.
+const std::wstring& RunLogPath();
+
+// Appends one line with the current local time in front of `text`.
+void WriteLogLine(const std::wstring& text);
+
+// "2026-12-09 13:46:16.123"
+std::wstring FormatLogTime(const SYSTEMTIME& time);
+
+// The file version of the module's version resource as "a.b.c.d"; false when
+// the module has none.
+bool ReadModuleVersion(HMODULE module, std::wstring& version);
+
+// The path of the installer service's own log of a run logged to `logPath`:
+// the full path with ".msi.log" added.
+std::wstring InstallerLogPath(const std::wstring& logPath);
+
+// With a run log path, asks the installer service to append its log of every
+// message kind to InstallerLogPath() and logs that; nothing otherwise.
+void EnableInstallerLog();
+
+// Logs one result message: its ID and the thread locale's language, and
+// whether quiet mode kept the box back.
+void LogMessageBox(UINT id);
+
+inline void AppendLogPart(std::wstring& line, const std::wstring& part) {
+    line += part;
+}
+inline void AppendLogPart(std::wstring& line, const wchar_t* part) {
+    line += part;
+}
+template <typename Number>
+std::enable_if_t<std::is_integral_v<Number>> AppendLogPart(std::wstring& line, Number number) {
+    line += std::to_wstring(number);
+}
+
+// Writes one line made of `parts` (texts and integers, in order). Builds
+// nothing when no log is open.
+template <typename... Parts> void LogLine(const Parts&... parts) {
+    if (!RunLogIsOpen())
+        return;
+    const DWORD lastError = GetLastError();
+    std::wstring line;
+    (AppendLogPart(line, parts), ...);
+    WriteLogLine(line);
+    SetLastError(lastError);
+}
