@@ -1,5 +1,5 @@
-#include "launcher/launcher.h"
 #include "common/program_state.h"
+#include "launcher/launcher.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,13 +13,16 @@ struct ParseCase {
     const wchar_t* extractPath;
     bool infoMode;
     bool quietMode;
+    const wchar_t* logPath = L"";
+    bool exitCodeMode = false;
 };
 
 std::string Describe(const RunMode& mode, bool quiet) {
     return "install=" + std::to_string(mode.installMode) +
            " extract=" + std::to_string(mode.extractMode) + " path='" +
            test::Narrow(mode.extractPath) + "' info=" + std::to_string(mode.infoMode) +
-           " quiet=" + std::to_string(quiet);
+           " quiet=" + std::to_string(quiet) + " log='" + test::Narrow(mode.logPath) +
+           "' exitcode=" + std::to_string(mode.exitCodeMode);
 }
 
 class ParseCommandLineTest : public testing::TestWithParam<ParseCase> {};
@@ -35,6 +38,8 @@ TEST_P(ParseCommandLineTest, SetsRunModeAndQuietMode) {
     expected.extractMode = c.extractMode;
     expected.extractPath = c.extractPath;
     expected.infoMode = c.infoMode;
+    expected.logPath = c.logPath;
+    expected.exitCodeMode = c.exitCodeMode;
     const std::string wanted = Describe(expected, c.quietMode);
     const std::string actual = Describe(TheRunMode, QuietMode);
     EXPECT_EQ(actual, wanted) << "arguments: " << test::Narrow(c.arguments);
@@ -75,19 +80,50 @@ const ParseCase ParseCases[] = {
     {L"/pi /e x", false, false, L"", false, false},
     {L"/pi /i", false, false, L"", false, false},
     {L"/q /e x /i", false, true, L"x", true, true},
+    // "/log" takes the next argument as the log path, whatever it holds.
+    {L"/log C:\\x\\sp.log", true, false, L"", false, false, L"C:\\x\\sp.log"},
+    {L"/log /q", true, false, L"", false, false, L"/q"},
+    {L"/log /i", true, false, L"", false, false, L"/i"},
+    {L"/log /exitcode", true, false, L"", false, false, L"/exitcode"},
+    {L"/log a /log b", true, false, L"", false, false, L"b"},
+    {L"/log", true, false, L"", false, false, L""},
+    {L"/log a /log", true, false, L"", false, false, L""},
+    {L"/log \"C:\\with space\\sp.log\"", true, false, L"", false, false, L"C:\\with space\\sp.log"},
+    {L"/LOG x /Log y", true, false, L"", false, false, L"y"},
+    {L"/logx a", true, false, L"", false, false, L""},
+    // "/exitcode" sets the exit-code mode and parsing goes on.
+    {L"/exitcode", true, false, L"", false, false, L"", true},
+    {L"/EXITCODE /q", true, false, L"", false, true, L"", true},
+    {L"/exitcodes", true, false, L"", false, false, L"", false},
+    {L"-exitcode", true, false, L"", false, false, L"", false},
+    // They combine with the other switches.
+    {L"/q /exitcode /log C:\\x\\sp.log", true, false, L"", false, true, L"C:\\x\\sp.log", true},
+    {L"/log l.txt /e out.msp /exitcode", false, true, L"out.msp", false, false, L"l.txt", true},
+    {L"/e /log", false, true, L"/log", false, false, L""},
+    {L"/exitcode /log l.txt /i", false, false, L"", true, false, L"l.txt", true},
+    {L"/e out.msp /log l.txt /pi /exitcode", false, true, L"out.msp", false, false, L"l.txt"},
+    // "/i" and "/pi" end parsing before them.
+    {L"/i /log x", false, false, L"", true, false, L""},
+    {L"/i /exitcode", false, false, L"", true, false, L"", false},
+    {L"/pi /log x /exitcode", false, false, L"", false, false, L"", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest, testing::ValuesIn(ParseCases));
 
 TEST(ParseCommandLine, ResetsStateOfAnEarlierParse) {
-    ParseCommandLine(L"p.exe /q /e x /i");
+    ParseCommandLine(L"p.exe /q /e x /exitcode /log l.txt /i");
     ParseCommandLine(L"p.exe");
-    EXPECT_EQ(Describe(TheRunMode, QuietMode), "install=1 extract=0 path='' info=0 quiet=0");
+    EXPECT_EQ(Describe(TheRunMode, QuietMode),
+              "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0");
 }
 
 TEST(ParseCommandLine, NeverExaminesTheProgramPath) {
     ParseCommandLine(L"/q /e");
-    EXPECT_EQ(Describe(TheRunMode, QuietMode), "install=0 extract=1 path='' info=0 quiet=0");
+    EXPECT_EQ(Describe(TheRunMode, QuietMode),
+              "install=0 extract=1 path='' info=0 quiet=0 log='' exitcode=0");
+    ParseCommandLine(L"/exitcode");
+    EXPECT_EQ(Describe(TheRunMode, QuietMode),
+              "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0");
 }
 
 } // namespace

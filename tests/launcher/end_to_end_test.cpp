@@ -5,6 +5,7 @@
 #include "tests/support/products.h"
 #include "tests/support/test_support.h"
 #include "tools/box_driver/box_watcher.h"
+#include "tools/patch_writer/patch_writer.h"
 
 #include <msi.h>
 
@@ -48,21 +49,23 @@ void ExpectBox(const test::ObservedBox& box, const ExpectedBox& expected) {
 
 class EndToEnd : public testing::Test {
   protected:
-    test::WatchedRun Launch(const std::wstring& arguments = std::wstring()) {
-        return LaunchProgram(PATCH_LAUNCHER_EXE, arguments);
+    test::WatchedRun Launch(const std::wstring& arguments = std::wstring(),
+                            DWORD expectedExitCode = 0) {
+        return LaunchProgram(PATCH_LAUNCHER_EXE, arguments, std::wstring(), expectedExitCode);
     }
 
     // `program` is a launcher built around another patch; `tmp` is the TMP
     // it gets, empty for the scratch directory.
     test::WatchedRun LaunchProgram(const wchar_t* program,
                                    const std::wstring& arguments = std::wstring(),
-                                   const std::wstring& tmp = std::wstring()) {
+                                   const std::wstring& tmp = std::wstring(),
+                                   DWORD expectedExitCode = 0) {
         test::WatchedRun run = test::RunWatchingBoxes(
             test::Quote(test::FullPath(program)) + L" " + arguments, scratch_.path(),
             {L"TMP=" + (tmp.empty() ? scratch_.path() : tmp)});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
-        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.exitCode, expectedExitCode) << test::Narrow(arguments);
         return run;
     }
 
@@ -240,6 +243,67 @@ TEST_F(EndToEnd, ReportsAThreePartVersionThatDiffersOnlyInItsLastPartAsNotServed
     ExpectBox(run.boxes[0], {1033, 308, 311, L"Tessaro Tally", test::BoxIcon::Stop});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_99.productCode)), "2.1.99");
     EXPECT_TRUE(test::ListProductPatches(samples::TallyEn2_1_99.productCode).empty());
+}
+
+std::string ReadText(const std::wstring& path) {
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The typical silent deployment: no box, exit code 0, a log that says what
+// was done, and the installer service's own log of the apply beside it.
+TEST_F(EndToEnd, ReportsASilentApplyThroughExitCodeAndLogs) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+    test::ScratchDirectory logs;
+    const std::wstring log = logs.file(L"sp.log");
+
+    const test::WatchedRun run = Launch(L"/q /exitcode /log " + test::Quote(log), 0);
+    EXPECT_TRUE(run.boxes.empty()) << Describe(run);
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+
+    const std::string text = ReadText(log);
+    const std::string product = Narrow(samples::NotesEn.productCode);
+    for (const std::string& event : std::vector<std::string>{
+             "product " + product + " \"Tessaro Notes\", language 1033, installed version " +
+                 "1.0.0.0: applying the patch",
+             "installer: MsiConfigureProductExW(" + product + ", 0, 5, PATCH=",
+             "REBOOTPROMPT=S) returned 0\r\n",
+             "message 301 in language 1033 not shown: quiet mode\r\n",
+             "installer log: " + Narrow(log) + ".msi.log (MsiEnableLogW returned 0)\r\n",
+             std::string(" exit code 0\r\n")})
+        EXPECT_NE(text.find(event), std::string::npos) << "missing: " << event << "\n" << text;
+    EXPECT_FALSE(ReadText(log + L".msi.log").empty()) << "the installer service's own log";
+}
+
+TEST_F(EndToEnd, ExitsWithPatchTargetNotFoundWhenNothingIsInstalled) {
+    const test::WatchedRun run = Launch(L"/q /exitcode", ERROR_PATCH_TARGET_NOT_FOUND);
+    EXPECT_TRUE(run.boxes.empty()) << Describe(run);
+    Launch(L"/q", 0);
+}
+
+// A launcher around a patch whose keywords have no ";".
+TEST_F(EndToEnd, ExitsWith4316ForUnusableKeywords) {
+    test::ScratchDirectory work;
+    patchwriter::SummaryInformation summary;
+    summary.SetText(patchwriter::PropertyTemplate, samples::NotesEn.productCode);
+    summary.SetText(patchwriter::PropertyKeywords, L"1.1.0.0");
+    ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"bad.msp"), summary));
+    const std::wstring launcher = work.file(L"BadLauncher.exe");
+    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
+                                            work.file(L"bad.msp"), launcher));
+
+    const std::wstring log = work.file(L"sp.log");
+    const test::WatchedRun run =
+        LaunchProgram(launcher.c_str(), L"/q /exitcode /log " + test::Quote(log), L"", 4316);
+    EXPECT_TRUE(run.boxes.empty()) << Describe(run);
+    const std::string text = ReadText(log);
+    EXPECT_NE(text.find("could not be read, error 4316\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find(" exit code 4316\r\n"), std::string::npos) << text;
+
+    const test::WatchedRun loud = LaunchProgram(launcher.c_str());
+    ASSERT_EQ(loud.boxes.size(), 1u) << Describe(loud);
+    EXPECT_NE(loud.boxes[0].text.find(L"4316"), std::wstring::npos) << Describe(loud);
 }
 
 // Wine's installer service drops a patch's registration when the first of the

@@ -158,4 +158,10 @@ UINT WINAPI MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTA
     return found == TheDouble.configureResults.end() ? ERROR_SUCCESS : found->second;
 }
 
+UINT WINAPI MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD attributes) {
+    TheDouble.calls.push_back(L"MsiEnableLogW(" + std::to_wstring(logMode) + L", " +
+                              test::Text(logFile) + L", " + std::to_wstring(attributes) + L")");
+    return TheDouble.enableLogResult;
+}
+
 } // extern "C"

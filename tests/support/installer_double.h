@@ -38,6 +38,8 @@ struct InstallerDouble {
     // MsiCloseHandle sets the last error to 0 when it succeeds, as a service
     // is free to do.
     bool closeClearsLastError = false;
+    // Result of every MsiEnableLogW.
+    UINT enableLogResult = 0;
     // Called inside MsiConfigureProductExW (to look at the patch file, say).
     std::function<void(const std::wstring& product, const std::wstring& commandLine)> onConfigure;
 

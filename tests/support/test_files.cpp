@@ -90,6 +90,23 @@ void WriteFileText(const std::wstring& path, const std::string& text) {
     WriteFileBytes(path, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
+bool CopyLauncherWithPatch(const std::wstring& launcher, const std::wstring& patch,
+                           const std::wstring& copy) {
+    std::vector<std::uint8_t> bytes = ReadFileBytes(patch);
+    if (bytes.empty() || !CopyFileW(launcher.c_str(), copy.c_str(), FALSE))
+        return false;
+    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
+    if (update == nullptr)
+        return false;
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US); // 1033
+    if (!UpdateResourceW(update, L"MSP", L"IDR_MSP", english, bytes.data(),
+                         static_cast<DWORD>(bytes.size()))) {
+        EndUpdateResourceW(update, TRUE);
+        return false;
+    }
+    return EndUpdateResourceW(update, FALSE) != FALSE;
+}
+
 std::vector<std::wstring> ListDirectory(const std::wstring& directory) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data = {};

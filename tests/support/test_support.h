@@ -48,6 +48,11 @@ std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
 void WriteFileText(const std::wstring& path, const std::string& text);
 
+// Copies the program `launcher` to `copy` and replaces the copy's embedded
+// patch (resource "MSP"/"IDR_MSP", language 1033) with the file `patch`.
+bool CopyLauncherWithPatch(const std::wstring& launcher, const std::wstring& patch,
+                           const std::wstring& copy);
+
 // The names of the entries in `directory` (no "." or "..").
 std::vector<std::wstring> ListDirectory(const std::wstring& directory);
 

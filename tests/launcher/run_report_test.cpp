@@ -1,0 +1,506 @@
+// What a run reports beside its boxes, with the installer service and the
+// result messages replaced by recording doubles: the exit code that
+// "/exitcode" gives, and the lines of the "/log" file.
+#include "common/program_state.h"
+#include "launcher/launcher.h"
+#include "launcher/run_log.h"
+#include "products/products.h"
+#include "tests/support/installer_double.h"
+#include "tests/support/messages_double.h"
+#include "tests/support/test_support.h"
+#include "tools/box_driver/box_watcher.h"
+
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+namespace {
+
+using test::Installer;
+using test::Narrow;
+
+const wchar_t ProductA[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
+const wchar_t ProductB[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
+
+class RunReportTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        test::ResetInstaller();
+        test::ResetReports();
+        ProductInventory.clear();
+        CurrentProductName.clear();
+        SetThreadLocale(1033);
+        Installer().anyPathIsPackage = true;
+        SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
+    }
+    void TearDown() override {
+        ProductInventory.clear();
+        QuietMode = false;
+        SetThreadLocale(1033);
+    }
+
+    void SetPatch(const std::wstring& keywords, const std::wstring& products) {
+        Installer().anyPackage.properties[5] = keywords;
+        Installer().anyPackage.properties[7] = products;
+    }
+
+    void AddProduct(const wchar_t* code, const std::wstring& version, const std::wstring& name,
+                    const std::wstring& language) {
+        test::DoubleProduct& product = Installer().products[code];
+        product.properties[L"VersionString"] = version;
+        product.properties[L"ProductName"] = name;
+        product.properties[L"Language"] = language;
+    }
+
+    // RunLauncher with these arguments after the program path.
+    int Run(const std::wstring& arguments) {
+        return RunLauncher((L"\"C:\\dir\\PatchLauncher.exe\" " + arguments).c_str());
+    }
+
+    std::wstring LogFile() const { return logs_.file(L"run.log"); }
+    std::wstring LogArgument() const { return L"/log " + test::Quote(LogFile()); }
+    std::string LogText() const {
+        const std::vector<std::uint8_t> bytes = test::ReadFileBytes(LogFile());
+        return std::string(bytes.begin(), bytes.end());
+    }
+    // The log's lines without their timestamps.
+    std::vector<std::string> LogEvents() const {
+        std::vector<std::string> events;
+        const std::string text = LogText();
+        for (std::size_t start = 0, end; (end = text.find("\r\n", start)) != std::string::npos;
+             start = end + 2)
+            events.push_back(text.substr(start + 24, end - start - 24));
+        return events;
+    }
+    bool Logged(const std::string& event) const {
+        const std::vector<std::string> events = LogEvents();
+        return std::find(events.begin(), events.end(), event) != events.end();
+    }
+    std::string AllEvents() const {
+        std::string text;
+        for (const std::string& event : LogEvents())
+            text += event + "\n";
+        return text;
+    }
+
+    std::vector<std::wstring> LeftInTmp() const { return test::ListDirectory(scratch_.path()); }
+
+    test::ScratchDirectory logs_; // made before TMP points into scratch_
+    test::ScratchDirectory scratch_;
+    test::ScopedEnvironment tmp_{L"TMP", scratch_.path().c_str()};
+};
+
+std::wstring ProgramPath() {
+    wchar_t path[MAX_PATH] = {}; // terminator included
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return std::wstring(path, length);
+}
+
+// One line per report: "<id>" (and " error=<n>" for 300).
+std::string Describe(const std::vector<test::Report>& reports) {
+    std::string text;
+    for (const test::Report& report : reports)
+        text += std::to_string(report.id) +
+                (report.id == 300 ? " error=" + std::to_string(report.lastError) : "") + "\n";
+    return text;
+}
+
+// --- The exit code -------------------------------------------------------
+
+struct ExitCase {
+    const char* name;
+    const wchar_t* keywords;
+    const wchar_t* versionA; // nullptr: not installed
+    UINT resultA;
+    const wchar_t* versionB; // nullptr: not installed
+    UINT resultB;
+    DWORD exitCode;
+};
+
+void PrintTo(const ExitCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ExitCodeTest : public RunReportTest, public testing::WithParamInterface<ExitCase> {
+  protected:
+    void Arrange() {
+        const ExitCase& c = GetParam();
+        SetPatch(c.keywords, std::wstring(ProductA) + L";" + ProductB);
+        if (c.versionA != nullptr)
+            AddProduct(ProductA, c.versionA, L"Notes", L"1033");
+        if (c.versionB != nullptr)
+            AddProduct(ProductB, c.versionB, L"Notizen", L"1031");
+        Installer().configureResults[ProductA] = c.resultA;
+        Installer().configureResults[ProductB] = c.resultB;
+    }
+};
+
+TEST_P(ExitCodeTest, GivesTheOutcomeWithExitcodeOnly) {
+    Arrange();
+    EXPECT_EQ(Run(L"/q /exitcode"), static_cast<int>(GetParam().exitCode))
+        << GetParam().name << "\n"
+        << Describe(test::Reports());
+    const std::string reports = Describe(test::Reports());
+
+    TearDown();
+    SetUp();
+    Arrange();
+    EXPECT_EQ(Run(L"/q"), 0) << GetParam().name;
+    EXPECT_EQ(Describe(test::Reports()), reports) << "the same boxes either way";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, ExitCodeTest,
+    testing::Values(
+        ExitCase{"nothing installed (307)", L"1.1.0.0;1.0.0.0,", nullptr, 0, nullptr, 0, 1642},
+        ExitCase{"only 308s", L"1.1.0.0;1.0.0.0,", L"0.9.0.0", 0, L"0.8.0.0", 0, 1642},
+        ExitCase{"applied", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, nullptr, 0, 0},
+        ExitCase{"up to date, closing 306", L"1.1.0.0;1.0.0.0,", L"1.1.0.0", 0, nullptr, 0, 0},
+        ExitCase{"one up to date, one 308", L"1.1.0.0;1.0.0.0,", L"1.1.0.0", 0, L"0.9.0.0", 0, 0},
+        ExitCase{"one applied, one 308", L"1.1.0.0;1.0.0.0,", L"0.9.0.0", 0, L"1.0.0.0", 0, 0},
+        ExitCase{"306 ending the pass", L"1.1.0.0;1.1.0.0,1.0.0.0,", L"0.9.0.0", 0, L"1.0.0.0", 0,
+                 0},
+        ExitCase{"reboot required", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3010, nullptr, 0, 3010},
+        ExitCase{"reboot initiated", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1641, nullptr, 0, 1641},
+        ExitCase{"1641 wins over an earlier 3010", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3010,
+                 L"1.0.0.0", 1641, 1641},
+        ExitCase{"1641 wins over a later 3010", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1641, L"1.0.0.0",
+                 3010, 1641},
+        ExitCase{"failed apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, nullptr, 0, 1603},
+        ExitCase{"the first 300 counts", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, L"1.0.0.0", 1605,
+                 1603},
+        ExitCase{"a 300 wins over a later reboot", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1618,
+                 L"1.0.0.0", 1641, 1618},
+        ExitCase{"a 300 wins over an earlier apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, L"1.0.0.0",
+                 1603, 1603},
+        ExitCase{"keywords without a usable ';'", L"1.1.0.0", L"1.0.0.0", 0, nullptr, 0, 4316}));
+
+TEST_F(RunReportTest, ExitsWithTheCodeOfAFailedRead) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Installer().anyPackage.failures[7] = ERROR_UNKNOWN_PROPERTY;
+    const int exitCode = Run(L"/q /exitcode");
+    ASSERT_EQ(test::Reports().size(), 1u);
+    ASSERT_EQ(test::Reports()[0].id, 300u);
+    const DWORD shown = test::Reports()[0].lastError;
+    // A 300 that shows 0 says nothing; the exit code still says "failed".
+    EXPECT_EQ(exitCode, static_cast<int>(shown != 0 ? shown : DWORD(ERROR_INSTALL_FAILURE)))
+        << "shown: " << shown;
+}
+
+TEST_F(RunReportTest, ExitsWithTheErrorOfAFailedExtraction) {
+    const HINSTANCE own = ModuleInstance;
+    ModuleInstance = GetModuleHandleW(L"kernel32.dll"); // no payload there
+    const int exitCode = Run(L"/q /exitcode");
+    ModuleInstance = own;
+    EXPECT_EQ(exitCode, ERROR_RESOURCE_TYPE_NOT_FOUND);
+}
+
+TEST_F(RunReportTest, ExitsWithZeroOrTheWriteErrorInExtractMode) {
+    EXPECT_EQ(Run(L"/exitcode /e " + test::Quote(scratch_.file(L"out.msp"))), 0);
+    EXPECT_TRUE(test::FileExists(scratch_.file(L"out.msp")));
+    EXPECT_EQ(Run(L"/exitcode /e " + test::Quote(scratch_.file(L"missing\\out.msp"))),
+              ERROR_PATH_NOT_FOUND);
+    EXPECT_EQ(Run(L"/e " + test::Quote(scratch_.file(L"missing\\out.msp"))), 0);
+    EXPECT_TRUE(test::Reports().empty());
+}
+
+TEST_F(RunReportTest, ExitsWithZeroInInfoAndPiRuns) {
+    EXPECT_EQ(Run(L"/exitcode /pi"), 0);
+    test::BoxWatcher watcher;
+    const int exitCode = Run(L"/exitcode /q /i");
+    EXPECT_EQ(watcher.Finish().size(), 1u);
+    EXPECT_EQ(exitCode, 0);
+}
+
+// --- The log ---------------------------------------------------------------
+
+TEST_F(RunReportTest, WritesTimestampedUtf8LinesEndingInCrLf) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes \u00e4\u65e5\u672c", L"1041");
+    Run(L"/q " + LogArgument());
+    const std::string text = LogText();
+    ASSERT_FALSE(text.empty());
+    const std::regex line("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [^\\r\\n]+\\r\\n");
+    std::string rebuilt;
+    std::size_t lines = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), line), end; it != end; ++it, ++lines)
+        rebuilt += it->str();
+    EXPECT_EQ(rebuilt, text) << "every line has the form";
+    EXPECT_GE(lines, 5u);
+    EXPECT_NE(text.find("\"Notes \xc3\xa4\xe6\x97\xa5\xe6\x9c\xac\""), std::string::npos) << text;
+}
+
+TEST_F(RunReportTest, FormatsTheTimeToTheMillisecond) {
+    SYSTEMTIME time = {};
+    time.wYear = 2026;
+    time.wMonth = 3;
+    time.wDay = 9;
+    time.wHour = 7;
+    time.wMinute = 5;
+    time.wSecond = 4;
+    time.wMilliseconds = 7;
+    EXPECT_EQ(Narrow(FormatLogTime(time)), "2026-03-09 07:05:04.007");
+    time.wMilliseconds = 45;
+    EXPECT_EQ(Narrow(FormatLogTime(time)), "2026-03-09 07:05:04.045");
+}
+
+TEST_F(RunReportTest, LogsAnApplyFromStartToExitCode) {
+    AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
+    AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+    Installer().configureResults[ProductB] = 3010;
+    std::wstring patchFile;
+    Installer().onConfigure = [&](const std::wstring&, const std::wstring&) {
+        ASSERT_EQ(LeftInTmp().size(), 1u);
+        patchFile = scratch_.file(LeftInTmp()[0]);
+    };
+    const std::wstring arguments = L"/exitcode " + LogArgument();
+    Run(arguments);
+    const std::string file = Narrow(patchFile);
+    const std::string a = Narrow(ProductA);
+    const std::string b = Narrow(ProductB);
+    const std::vector<std::string> expected = {
+        "start: " + Narrow(ProgramPath()) +
+            ", version none, command line: \"C:\\dir\\PatchLauncher.exe\" " + Narrow(arguments),
+        "patch extracted to " + file,
+        "patch upgrade version 1.1.0.0, target versions 1.0.0.0,",
+        "patch products " + a + ";" + b,
+        "installer log: " + Narrow(LogFile()) + ".msi.log (MsiEnableLogW returned 0)",
+        "product " + a + " \"Notes\", language 1033, installed version 1.1.0.0: up to date",
+        "product " + b +
+            " \"Notizen\", language 1031, installed version 1.0.0.0: applying the patch",
+        "installer: MsiConfigureProductExW(" + b + ", 0, 5, PATCH=\"" + file +
+            "\" REBOOTPROMPT=S) returned 3010",
+        "message 301 shown in language 1031",
+        "patch file " + file + " deleted",
+        "exit code 3010",
+    };
+    const std::vector<std::string> events = LogEvents();
+    ASSERT_EQ(events.size(), expected.size()) << AllEvents();
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        EXPECT_EQ(events[i], expected[i]);
+}
+
+TEST_F(RunReportTest, LogsEachDecisionAndBox) {
+    struct Case {
+        const char* name;
+        const wchar_t* keywords;
+        const wchar_t* version;
+        const char* quiet;
+        std::vector<std::string> events;
+    };
+    const std::string a = Narrow(ProductA);
+    const std::string product = "product " + a + " \"Notes\", language 1041, installed version ";
+    const std::vector<Case> cases = {
+        {"not a target",
+         L"1.1.0.0;1.0.0.0,",
+         L"0.9.0.0",
+         "/q",
+         {product + "0.9.0.0: not a target version",
+          "message 308 in language 1041 not shown: quiet mode",
+          "exit code 0 (with /exitcode it would be 1642)"}},
+        {"306 ends the pass",
+         L"1.1.0.0;1.1.0.0,",
+         L"0.9.0.0",
+         "",
+         {product + "0.9.0.0: an entry equal to the upgrade version comes first; the pass ends",
+          "message 306 shown in language 1041"}},
+        {"failed apply",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q",
+         {"installer: MsiConfigureProductExW(" + a + ", 0, 5, PATCH=", // cut below
+          "message 300 in language 1041 not shown: quiet mode",
+          "exit code 0 (with /exitcode it would be 1603)"}},
+        {"closing 306",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.1.0.0",
+         "/q",
+         {product + "1.1.0.0: up to date", "every installed product is up to date"}},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        DeleteFileW(LogFile().c_str());
+        SetPatch(c.keywords, ProductA);
+        AddProduct(ProductA, c.version, L"Notes", L"1041");
+        Installer().configureResults[ProductA] = 1603;
+        if (std::string(c.quiet).empty())
+            Run(LogArgument());
+        else
+            Run(test::Widen(c.quiet) + L" " + LogArgument());
+        const std::string all = AllEvents();
+        for (const std::string& event : c.events)
+            EXPECT_NE(all.find(event), std::string::npos)
+                << c.name << ": missing '" << event << "' in\n"
+                << all;
+    }
+}
+
+TEST_F(RunReportTest, LogsTheEarlyEndsAndThatThePatchFileIsLeft) {
+    Run(L"/q " + LogArgument());
+    const std::vector<std::wstring> left = LeftInTmp();
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(Logged("no product of the patch is installed")) << AllEvents();
+    EXPECT_TRUE(Logged("message 307 in language 1033 not shown: quiet mode")) << AllEvents();
+    EXPECT_TRUE(Logged("patch file " + Narrow(scratch_.file(left[0])) + " left in place"))
+        << AllEvents();
+
+    DeleteFileW(LogFile().c_str());
+    SetPatch(L"1.1", ProductA);
+    Run(L"/q " + LogArgument());
+    EXPECT_TRUE(Logged("patch versions (PID_KEYWORDS) could not be read, error 4316"))
+        << AllEvents();
+    EXPECT_TRUE(Logged("exit code 0 (with /exitcode it would be 4316)")) << AllEvents();
+}
+
+TEST_F(RunReportTest, LogsWhatExtractAndInfoRunsDid) {
+    const std::wstring out = scratch_.file(L"out.msp");
+    Run(L"/e " + test::Quote(out) + L" " + LogArgument());
+    EXPECT_TRUE(Logged("extract: patch written to " + Narrow(out))) << AllEvents();
+    const std::wstring bad = scratch_.file(L"missing\\out.msp");
+    Run(L"/e " + test::Quote(bad) + L" " + LogArgument());
+    EXPECT_TRUE(Logged("extract: writing the patch to " + Narrow(bad) + " failed, error 3"))
+        << AllEvents();
+
+    SetPatch(L"2.0;1.0,", L"A;B");
+    {
+        test::BoxWatcher watcher;
+        Run(LogArgument() + L" /i");
+        EXPECT_EQ(watcher.Finish().size(), 1u);
+    }
+    EXPECT_TRUE(
+        Logged("info: box shown with products A B, target versions 1.0,, upgrade version 2.0"))
+        << AllEvents();
+    Run(LogArgument() + L" /pi");
+    EXPECT_TRUE(Logged("nothing to do (/pi)")) << AllEvents();
+}
+
+TEST_F(RunReportTest, AppendsToAnExistingLog) {
+    test::WriteFileText(LogFile(), "earlier\r\n");
+    Run(L"/q " + LogArgument());
+    const std::string first = LogText();
+    ASSERT_EQ(first.compare(0, 9, "earlier\r\n"), 0) << first;
+    Run(L"/q " + LogArgument());
+    const std::string second = LogText();
+    EXPECT_EQ(second.compare(0, first.size(), first), 0);
+    EXPECT_GT(second.size(), first.size());
+}
+
+TEST_F(RunReportTest, EnablesTheInstallerLogOnlyWithLogAndBeforeTheFirstConfigure) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Run(L"/q " + LogArgument());
+    std::vector<std::wstring> calls;
+    for (const std::wstring& call : Installer().calls)
+        if (call.find(L"MsiEnableLogW") == 0 || call.find(L"MsiConfigureProductExW") == 0)
+            calls.push_back(call.substr(0, call.find(L'(')));
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(Narrow(calls[0]), "MsiEnableLogW");
+    const std::vector<std::wstring> enable = Installer().CallsNamed(L"MsiEnableLogW");
+    // Every message kind, verbose and extra debugging included, but not the
+    // mode that keeps the log only when the install fails; appending.
+    const DWORD everyKind = INSTALLLOGMODE_FATALEXIT | INSTALLLOGMODE_ERROR |
+                            INSTALLLOGMODE_WARNING | INSTALLLOGMODE_USER | INSTALLLOGMODE_INFO |
+                            INSTALLLOGMODE_RESOLVESOURCE | INSTALLLOGMODE_OUTOFDISKSPACE |
+                            INSTALLLOGMODE_ACTIONSTART | INSTALLLOGMODE_ACTIONDATA |
+                            INSTALLLOGMODE_COMMONDATA | INSTALLLOGMODE_PROPERTYDUMP |
+                            INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_EXTRADEBUG;
+    const std::wstring prefix = L"MsiEnableLogW(";
+    const std::wstring arguments = enable[0].substr(prefix.size());
+    const DWORD mode = std::stoul(arguments);
+    EXPECT_EQ(mode & everyKind, everyKind) << "mode " << mode;
+    EXPECT_EQ(mode & INSTALLLOGMODE_LOGONLYONERROR, 0u) << "mode " << mode;
+    EXPECT_EQ(Narrow(arguments.substr(arguments.find(L", "))),
+              ", " + Narrow(LogFile()) + ".msi.log, " +
+                  std::to_string(INSTALLLOGATTRIBUTES_APPEND) + ")");
+
+    test::ResetInstaller();
+    Installer().anyPathIsPackage = true;
+    SetPatch(L"1.1.0.0;1.0.0.0,", ProductA);
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Run(L"/q /exitcode");
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiEnableLogW").empty());
+    EXPECT_EQ(Installer().CallsNamed(L"MsiConfigureProductExW").size(), 1u);
+}
+
+TEST_F(RunReportTest, GivesTheInstallerAFullLogPath) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    const std::wstring current = test::ModuleDirectory();
+    SetCurrentDirectoryW(logs_.path().c_str());
+    Run(L"/q /log relative.log");
+    SetCurrentDirectoryW(current.c_str());
+    const std::vector<std::wstring> enable = Installer().CallsNamed(L"MsiEnableLogW");
+    ASSERT_EQ(enable.size(), 1u);
+    EXPECT_NE(enable[0].find(L", " + logs_.file(L"relative.log.msi.log") + L", "),
+              std::wstring::npos)
+        << Narrow(enable[0]);
+    EXPECT_TRUE(test::FileExists(logs_.file(L"relative.log")));
+}
+
+// With or without a log, and whether or not it can be written: the same
+// calls, boxes (with their error codes) and exit code.
+TEST_F(RunReportTest, ChangesNothingElseWhetherOrNotTheLogCanBeWritten) {
+    auto runWith = [&](const std::wstring& logArguments) {
+        TearDown();
+        SetUp();
+        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        AddProduct(ProductB, L"0.9.0.0", L"Notizen", L"1031");
+        Installer().configureResults[ProductA] = 1603;
+        const int exitCode = Run(L"/exitcode " + logArguments);
+        std::string calls;
+        for (const std::wstring& call : Installer().calls)
+            if (call.find(L"MsiEnableLogW") != 0) // the temporary name differs
+                calls += Narrow(call.substr(0, call.find(L"MsiGetSummaryInformationW") == 0
+                                                   ? call.find(L'(')
+                                                   : call.find(L"PATCH="))) +
+                         "\n";
+        return std::to_string(exitCode) + "\n" + Describe(test::Reports()) + calls;
+    };
+    const std::string without = runWith(L"");
+    EXPECT_NE(without.find("300 error=1603\n308\n"), std::string::npos) << without;
+    EXPECT_EQ(runWith(LogArgument()), without);
+    EXPECT_FALSE(LogText().empty());
+    EXPECT_EQ(runWith(L"/log " + test::Quote(logs_.file(L"missing\\run.log"))), without);
+    EXPECT_FALSE(test::FileExists(logs_.file(L"missing\\run.log")));
+    // A log file that another process holds without sharing.
+    HANDLE locked =
+        CreateFileW(LogFile().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
+    ASSERT_NE(locked, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(runWith(LogArgument()), without);
+    CloseHandle(locked);
+}
+
+TEST_F(RunReportTest, WritesNoFileWithoutLog) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    const std::wstring current = test::ModuleDirectory();
+    SetCurrentDirectoryW(logs_.path().c_str());
+    EXPECT_EQ(Run(L""), 0);
+    SetCurrentDirectoryW(current.c_str());
+    EXPECT_TRUE(test::ListDirectory(logs_.path()).empty());
+    EXPECT_TRUE(LeftInTmp().empty());
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiEnableLogW").empty());
+}
+
+TEST(ModuleVersion, ReadsTheFileVersionOfAVersionResource) {
+    std::wstring version;
+    EXPECT_FALSE(ReadModuleVersion(GetModuleHandleW(nullptr), version)) << Narrow(version);
+
+    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    ASSERT_TRUE(ReadModuleVersion(kernel, version));
+    wchar_t path[MAX_PATH] = {}; // terminator included
+    GetModuleFileNameW(kernel, path, MAX_PATH);
+    DWORD ignored = 0;
+    std::vector<std::uint8_t> info(GetFileVersionInfoSizeW(path, &ignored));
+    ASSERT_FALSE(info.empty());
+    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(info.size()), info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    const std::string expected = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+                                 std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+                                 std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+                                 std::to_string(LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(Narrow(version), expected);
+}
+
+} // namespace
