@@ -231,6 +231,26 @@ TEST_F(RunReportTest, WritesTimestampedUtf8LinesEndingInCrLf) {
     EXPECT_NE(text.find("\"Notes \xc3\xa4\xe6\x97\xa5\xe6\x9c\xac\""), std::string::npos) << text;
 }
 
+// Message 300 shows the last-error code that the flow set just before it
+// reports; logging in between must leave it alone, written or not.
+TEST_F(RunReportTest, KeepsTheLastErrorCodeWhetherOrNotTheLogIsWritten) {
+    for (const std::wstring& path : {LogFile(), logs_.file(L"missing\\run.log")}) {
+        SetLastError(1234);
+        OpenRunLog(path);
+        EXPECT_EQ(GetLastError(), 1234u) << "open " << Narrow(path);
+        SetLastError(1603);
+        LogLine(L"event ", 1);
+        EXPECT_EQ(GetLastError(), 1603u) << "line " << Narrow(path);
+        SetLastError(5);
+        LogMessageBox(300);
+        EXPECT_EQ(GetLastError(), 5u) << "box " << Narrow(path);
+        SetLastError(1618);
+        CloseRunLog();
+        EXPECT_EQ(GetLastError(), 1618u) << "close " << Narrow(path);
+    }
+    EXPECT_EQ(LogEvents().size(), 2u) << AllEvents();
+}
+
 TEST_F(RunReportTest, FormatsTheTimeToTheMillisecond) {
     SYSTEMTIME time = {};
     time.wYear = 2026;
