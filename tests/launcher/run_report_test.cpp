@@ -357,6 +357,40 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
     }
 }
 
+TEST_F(RunReportTest, LogsARepeatedProductAsSkippedAndCountsItOnce) {
+    SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductA);
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    Installer().configureResults[ProductA] = 3010;
+    EXPECT_EQ(Run(L"/q /exitcode " + LogArgument()), 3010);
+    EXPECT_EQ(Installer().CallsNamed(L"MsiConfigureProductExW").size(), 1u);
+    const std::string product =
+        "product " + Narrow(ProductA) + " \"Notes\", language 1033, installed version 1.0.0.0: ";
+    EXPECT_TRUE(Logged(product + "applying the patch")) << AllEvents();
+    EXPECT_TRUE(Logged(product + "skipped as a repeat")) << AllEvents();
+}
+
+// A temporary folder whose name has ";": the service gets the short path, or
+// the run ends with 123 where the volume has no short name without ";".
+TEST_F(RunReportTest, LogsThePathTheServiceGetsOrWhyThereIsNone) {
+    const std::wstring folder = scratch_.file(L"tmp;dir");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    test::ScopedEnvironment tmp(L"TMP", folder.c_str());
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    const int exitCode = Run(L"/q /exitcode " + LogArgument());
+    if (exitCode == ERROR_INVALID_NAME) {
+        EXPECT_TRUE(Logged("the patch file's path has a \";\" and no short form without one, "
+                           "error 123"))
+            << AllEvents();
+        EXPECT_TRUE(Installer().calls.empty());
+        return;
+    }
+    EXPECT_EQ(exitCode, 0);
+    const std::vector<std::wstring> opened = Installer().summaryPathsOpened;
+    ASSERT_FALSE(opened.empty());
+    EXPECT_TRUE(Logged("the installer gets the patch file's short path " + Narrow(opened[0])))
+        << AllEvents();
+}
+
 TEST_F(RunReportTest, LogsTheEarlyEndsAndThatThePatchFileIsLeft) {
     Run(L"/q " + LogArgument());
     const std::vector<std::wstring> left = LeftInTmp();
