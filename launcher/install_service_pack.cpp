@@ -42,10 +42,15 @@ void Report(UINT id) {
     ReportMessage(id);
 }
 
-// What the log says of the patch file at an early end.
+// What the log says of the patch file at an early end: it stays where it is,
+// if the extraction got as far as making it.
 void LogPatchFileLeft(const std::wstring& patchFile) {
-    if (!patchFile.empty())
+    if (!RunLogIsOpen() || patchFile.empty())
+        return;
+    const DWORD lastError = GetLastError();
+    if (GetFileAttributesW(patchFile.c_str()) != INVALID_FILE_ATTRIBUTES)
         LogLine(L"patch file ", patchFile, L" left in place");
+    SetLastError(lastError);
 }
 
 void LogProduct(const ProductRecord& record, const wchar_t* decision) {

@@ -192,9 +192,14 @@ TEST_F(RunReportTest, ExitsWithTheCodeOfAFailedRead) {
 TEST_F(RunReportTest, ExitsWithTheErrorOfAFailedExtraction) {
     const HINSTANCE own = ModuleInstance;
     ModuleInstance = GetModuleHandleW(L"kernel32.dll"); // no payload there
-    const int exitCode = Run(L"/q /exitcode");
+    const int exitCode = Run(L"/q /exitcode " + LogArgument());
     ModuleInstance = own;
     EXPECT_EQ(exitCode, ERROR_RESOURCE_TYPE_NOT_FOUND);
+    const std::string events = AllEvents();
+    EXPECT_NE(events.find("failed, error " + std::to_string(ERROR_RESOURCE_TYPE_NOT_FOUND)),
+              std::string::npos)
+        << events;
+    EXPECT_EQ(events.find("left in place"), std::string::npos) << "no file was made\n" << events;
 }
 
 TEST_F(RunReportTest, ExitsWithZeroOrTheWriteErrorInExtractMode) {
