@@ -102,6 +102,23 @@ void WriteLogLine(const std::wstring& text) {
     WriteFile(TheLogFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
+void LogPart::AppendTo(std::wstring& line) const {
+    if (text_ != nullptr)
+        line.append(text_, length_);
+    else
+        line += std::to_wstring(number_);
+}
+
+void WriteLogParts(std::initializer_list<LogPart> parts) {
+    if (!TheLogFile)
+        return;
+    const LastErrorKeeper keeper;
+    std::wstring line;
+    for (const LogPart& part : parts)
+        part.AppendTo(line);
+    WriteLogLine(line);
+}
+
 bool ReadModuleVersion(HMODULE module, std::wstring& version) {
     const LastErrorKeeper keeper;
     HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);

@@ -10,6 +10,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <cwchar>
+#include <initializer_list>
 #include <string>
 #include <type_traits>
 
@@ -47,25 +50,28 @@ void EnableInstallerLog();
 // whether quiet mode kept the box back.
 void LogMessageBox(UINT id);
 
-inline void AppendLogPart(std::wstring& line, const std::wstring& part) {
-    line += part;
-}
-inline void AppendLogPart(std::wstring& line, const wchar_t* part) {
-    line += part;
-}
-template <typename Number>
-std::enable_if_t<std::is_integral_v<Number>> AppendLogPart(std::wstring& line, Number number) {
-    line += std::to_wstring(number);
-}
+// One piece of a log line: a text, referred to and not copied, or an integer.
+class LogPart {
+  public:
+    LogPart(const std::wstring& text) : text_(text.c_str()), length_(text.size()) {}
+    LogPart(const wchar_t* text) : text_(text), length_(std::wcslen(text)) {}
+    template <typename Number, typename = std::enable_if_t<std::is_integral_v<Number>>>
+    LogPart(Number number) : number_(static_cast<std::int64_t>(number)) {}
+
+    void AppendTo(std::wstring& line) const;
+
+  private:
+    const wchar_t* text_ = nullptr; // nullptr: the part is number_
+    std::size_t length_ = 0;
+    std::int64_t number_ = 0;
+};
+
+// Writes one line made of `parts`, in order.
+void WriteLogParts(std::initializer_list<LogPart> parts);
 
 // Writes one line made of `parts` (texts and integers, in order). Builds
 // nothing when no log is open.
 template <typename... Parts> void LogLine(const Parts&... parts) {
-    if (!RunLogIsOpen())
-        return;
-    const DWORD lastError = GetLastError();
-    std::wstring line;
-    (AppendLogPart(line, parts), ...);
-    WriteLogLine(line);
-    SetLastError(lastError);
+    if (RunLogIsOpen())
+        WriteLogParts({LogPart(parts)...});
 }
