@@ -1,5 +1,6 @@
 // PatchLauncher.exe with its sample patch, run under the platform against real
 // installed products: the boxes a user sees and what happens to the products.
+#include "messages/messages.h"
 #include "samples/sample_products.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/products.h"
@@ -84,7 +85,8 @@ class EndToEnd : public testing::Test {
 TEST_F(EndToEnd, ReportsNoProductWhenNoTargetIsInstalledAndKeepsThePatchFile) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), 307, 311, nullptr, test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), messages::NoProductFound,
+                             messages::TitleError, nullptr, test::BoxIcon::Stop});
     EXPECT_EQ(LeftInTmp().size(), 1u);
 }
 
@@ -93,8 +95,8 @@ TEST_F(EndToEnd, ReportsUpToDateInTheDefaultLanguageForAProductAtTheUpgradeVersi
     ASSERT_TRUE(notes.Install(samples::NotesEn1_1));
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0],
-              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                             messages::TitleUnnecessary, L"Tessaro Notes", test::BoxIcon::Stop});
     EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
     EXPECT_TRUE(test::ListProductPatches(samples::NotesEn1_1.productCode).empty());
 }
@@ -104,7 +106,8 @@ TEST_F(EndToEnd, ReportsAVersionItDoesNotServeInTheProductsLanguage) {
     ASSERT_TRUE(notes.Install(samples::NotesJa0_9));
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {1041, 308, 311, L"Tessaro Notes JA", test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {1041, messages::VersionNotTargeted, messages::TitleError,
+                             L"Tessaro Notes JA", test::BoxIcon::Stop});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesJa0_9.productCode)), "0.9.0.0");
 }
 
@@ -142,7 +145,8 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
 
     const test::WatchedRun first = Launch();
     ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
-    ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
+    ExpectBox(first.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
+                               L"Tessaro Notes", test::BoxIcon::Information});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
     const std::vector<std::wstring> patches =
         test::ListProductPatches(samples::NotesEn.productCode);
@@ -152,8 +156,8 @@ TEST_F(EndToEnd, AppliesThePatchForRealAndOnlyOnce) {
 
     const test::WatchedRun second = Launch();
     ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
-    ExpectBox(second.boxes[0],
-              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+    ExpectBox(second.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                                messages::TitleUnnecessary, L"Tessaro Notes", test::BoxIcon::Stop});
     EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u)
         << "nothing applied twice";
 }
@@ -174,7 +178,8 @@ class GermanUser : public EndToEnd {
 TEST_F(GermanUser, GetsNoProductInGerman) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {1031, 307, 311, nullptr, test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0],
+              {1031, messages::NoProductFound, messages::TitleError, nullptr, test::BoxIcon::Stop});
 }
 
 TEST_F(GermanUser, GetsTheJapaneseProductsVersionMessageInJapanese) {
@@ -182,7 +187,8 @@ TEST_F(GermanUser, GetsTheJapaneseProductsVersionMessageInJapanese) {
     ASSERT_TRUE(notes.Install(samples::NotesJa0_9));
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {1041, 308, 311, L"Tessaro Notes JA", test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {1041, messages::VersionNotTargeted, messages::TitleError,
+                             L"Tessaro Notes JA", test::BoxIcon::Stop});
 }
 
 TEST_F(GermanUser, GetsTheClosingUpToDateInGerman) {
@@ -190,7 +196,8 @@ TEST_F(GermanUser, GetsTheClosingUpToDateInGerman) {
     ASSERT_TRUE(notes.Install(samples::NotesEn1_1));
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {1031, 306, 313, L"Tessaro Notes", test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {1031, messages::AlreadyUpToDate, messages::TitleUnnecessary,
+                             L"Tessaro Notes", test::BoxIcon::Stop});
 }
 
 // The installer reads PATCH as a ";"-separated list: from a temporary folder
@@ -205,11 +212,13 @@ TEST_F(EndToEnd, AppliesThePatchFromATemporaryFolderWhoseNameHasASemicolon) {
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
     if (run.boxes[0].text.find(L"123") != std::wstring::npos) {
         // The volume gives no short name without ";": nothing was applied.
-        ExpectBox(run.boxes[0], {1033, 300, 311, L"123", test::BoxIcon::Stop});
+        ExpectBox(run.boxes[0], {1033, messages::InstallFailed, messages::TitleError, L"123",
+                                 test::BoxIcon::Stop});
         EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
         return;
     }
-    ExpectBox(run.boxes[0], {1033, 301, 312, L"Tessaro Notes", test::BoxIcon::Information});
+    ExpectBox(run.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess, L"Tessaro Notes",
+                             test::BoxIcon::Information});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
     EXPECT_TRUE(test::ListDirectory(folder).empty()) << "the patch file is deleted at the end";
 }
@@ -223,15 +232,16 @@ TEST_F(EndToEnd, AppliesAPatchBetweenThreePartVersionsAndThenFindsTheProductUpTo
 
     const test::WatchedRun first = LaunchProgram(TALLY_LAUNCHER_EXE);
     ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
-    ExpectBox(first.boxes[0], {1033, 301, 312, L"Tessaro Tally", test::BoxIcon::Information});
+    ExpectBox(first.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
+                               L"Tessaro Tally", test::BoxIcon::Information});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_30.productCode)), "2.1.31")
         << "the service must have applied the patch, not only answered 0";
     EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the normal end";
 
     const test::WatchedRun second = LaunchProgram(TALLY_LAUNCHER_EXE);
     ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
-    ExpectBox(second.boxes[0],
-              {DefaultCatalogueLanguage(), 306, 313, L"Tessaro Tally", test::BoxIcon::Stop});
+    ExpectBox(second.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                                messages::TitleUnnecessary, L"Tessaro Tally", test::BoxIcon::Stop});
 }
 
 // 2.1.99 is not 2.1.30: the patch is not for it, and the product stays as it was.
@@ -240,7 +250,8 @@ TEST_F(EndToEnd, ReportsAThreePartVersionThatDiffersOnlyInItsLastPartAsNotServed
     ASSERT_TRUE(tally.Install(samples::TallyEn2_1_99));
     const test::WatchedRun run = LaunchProgram(TALLY_LAUNCHER_EXE);
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    ExpectBox(run.boxes[0], {1033, 308, 311, L"Tessaro Tally", test::BoxIcon::Stop});
+    ExpectBox(run.boxes[0], {1033, messages::VersionNotTargeted, messages::TitleError,
+                             L"Tessaro Tally", test::BoxIcon::Stop});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::TallyEn2_1_99.productCode)), "2.1.99");
     EXPECT_TRUE(test::ListProductPatches(samples::TallyEn2_1_99.productCode).empty());
 }
@@ -315,8 +326,10 @@ TEST_F(EndToEnd, ThrowawayReportsEachProductInItsOwnLanguage) {
 
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 2u) << Describe(run);
-    ExpectBox(run.boxes[0], {1031, 301, 312, L"Tessaro Notizen", test::BoxIcon::Information});
-    ExpectBox(run.boxes[1], {1041, 301, 312, L"Tessaro Notes JA", test::BoxIcon::Information});
+    ExpectBox(run.boxes[0], {1031, messages::PatchApplied, messages::TitleSuccess,
+                             L"Tessaro Notizen", test::BoxIcon::Information});
+    ExpectBox(run.boxes[1], {1041, messages::PatchApplied, messages::TitleSuccess,
+                             L"Tessaro Notes JA", test::BoxIcon::Information});
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesDe.productCode)), "1.1.0.0");
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesJa.productCode)), "1.1.0.0");
 }

@@ -242,7 +242,16 @@ TEST_F(InstallFlowTest, HandsTheServiceAPathWithoutSemicolonsWhenTheFolderHasOne
     EXPECT_TRUE(test::ListDirectory(folder).empty()) << "and that file is deleted at the end";
 }
 
-TEST_F(InstallFlowTest, ReadsVersionsBeforeProductsAndOpensTheSummaryTwice) {
+TEST_F(InstallFlowTest, RefusesUnusableKeywordsBeforeItLooksAtTheProducts) {
+    SetPatch(L"1.1.0.0 1.0.0.0,", ProductA);
+    Installer().anyPackage.failures[7] = ERROR_FUNCTION_FAILED;
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    EXPECT_EQ(Run(), "300 1033 '' error=4316\n") << "the keywords' code, not the product read's";
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW(7").empty());
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiQueryProductStateW").empty());
+}
+
+TEST_F(InstallFlowTest, ReadsEachSummaryPropertyOnceThroughAHandleOfItsOwn) {
     Run();
     const std::vector<std::wstring> reads = Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW");
     ASSERT_EQ(reads.size(), 2u);
