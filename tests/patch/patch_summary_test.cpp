@@ -33,13 +33,11 @@ class ScopedCurrentDirectory {
 class PatchSummaryTest : public testing::Test {
   protected:
     std::wstring WritePatch(const std::wstring& keywords, const std::wstring& products) {
-        const std::wstring path = scratch_.file(L"patch" + std::to_wstring(++count_) + L".msp");
-        EXPECT_TRUE(test::WriteSummaryFixture(path, keywords, products)) << Narrow(path);
-        return path;
+        return patches_.Write(keywords, products);
     }
 
-    test::ScratchDirectory scratch_;
-    int count_ = 0;
+    test::PatchFiles patches_;
+    const test::ScratchDirectory& scratch_ = patches_.scratch();
 };
 
 // ---------------------------------------------------------------------------

@@ -22,30 +22,14 @@ constexpr wchar_t KeywordsForm[] = L"It must be UPGRADE;TARGET,TARGET,...";
 constexpr wchar_t TemplateForm[] = L"It must be {PRODUCTCODE};{PRODUCTCODE}...";
 constexpr wchar_t StampCommand[] = L"patch_writer stamp IN.msp OUT.msp";
 
-// `count` distinct product codes in registry form joined by ";".
-std::wstring ManyProductCodes(int count) {
-    std::wstring list;
-    list.reserve(std::size_t(count) * 39);
-    for (int i = 0; i < count; ++i) {
-        wchar_t code[39] = {}; // 38 characters and the terminator
-        std::swprintf(code, 39, L"{6E1E2A4B-1C1D-4B8E-9A51-%012X}", i);
-        if (i > 0)
-            list += L";";
-        list += code;
-    }
-    return list;
-}
-
 class PatchCheck : public testing::Test {
   protected:
     std::wstring WritePatch(const std::wstring& keywords, const std::wstring& products) {
-        const std::wstring path = scratch_.file(L"patch" + std::to_wstring(++count_) + L".msp");
-        EXPECT_TRUE(test::WriteSummaryFixture(path, keywords, products)) << Narrow(path);
-        return path;
+        return patches_.Write(keywords, products);
     }
 
-    test::ScratchDirectory scratch_;
-    int count_ = 0;
+    test::PatchFiles patches_;
+    const test::ScratchDirectory& scratch_ = patches_.scratch();
 };
 
 struct RefusedCase {
@@ -173,7 +157,7 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
 }
 
 TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
-    const std::wstring products = ManyProductCodes(100000);
+    const std::wstring products = test::ProductList(100000);
     EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(WritePatch(GoodKeywords, products))), "");
 
     const std::wstring broken = products + L";{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A1}";
