@@ -1,3 +1,4 @@
+#include "common/growing_text.h"
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
@@ -128,17 +129,15 @@ bool PathTheServiceCanTake(const std::wstring& path, std::wstring& usable) {
         usable = path;
         return true;
     }
-    const DWORD needed = GetShortPathNameW(path.c_str(), nullptr, 0); // terminator included
-    if (needed != 0) {
-        std::wstring shortPath(needed, L'\0');
-        const DWORD length = GetShortPathNameW(path.c_str(), &shortPath[0], needed);
-        if (length != 0 && length < needed) {
-            shortPath.resize(length);
-            if (shortPath.find(L';') == std::wstring::npos) {
-                usable = shortPath;
-                return true;
-            }
-        }
+    std::wstring shortPath;
+    const bool hasShortPath = ReadGrowingText(
+        [&path](wchar_t* buffer, DWORD capacity) {
+            return GetShortPathNameW(path.c_str(), buffer, capacity);
+        },
+        shortPath);
+    if (hasShortPath && shortPath.find(L';') == std::wstring::npos) {
+        usable = shortPath;
+        return true;
     }
     SetLastError(ERROR_INVALID_NAME); // 123
     return false;

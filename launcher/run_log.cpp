@@ -1,4 +1,5 @@
 #include "launcher/run_log.h"
+#include "common/growing_text.h"
 
 #include "common/holder.h"
 #include "common/program_state.h"
@@ -145,12 +146,14 @@ std::wstring InstallerLogPath(const std::wstring& logPath) {
     const std::wstring path = logPath + L".msi.log";
     // The service may write from another process with another current
     // directory, so it gets a full path.
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr); // with terminator
-    if (needed == 0)
+    std::wstring full;
+    if (!ReadGrowingText(
+            [&path](wchar_t* buffer, DWORD capacity) {
+                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+            },
+            full))
         return path;
-    std::vector<wchar_t> full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    return length > 0 && length < needed ? std::wstring(full.data(), length) : path;
+    return full;
 }
 
 void EnableInstallerLog() {

@@ -1,3 +1,4 @@
+#include "common/growing_text.h"
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "patch/patch.h"
@@ -31,16 +32,11 @@ bool NameIsFree(const std::wstring& path) {
 }
 
 bool ReadEnvironment(const wchar_t* name, std::wstring& value) {
-    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0); // includes terminator
-    if (needed == 0)
-        return false;
-    std::wstring buffer(needed, L'\0');
-    const DWORD length = GetEnvironmentVariableW(name, &buffer[0], needed);
-    if (length == 0 || length >= needed)
-        return false;
-    buffer.resize(length);
-    value = buffer;
-    return true;
+    return ReadGrowingText(
+        [name](wchar_t* buffer, DWORD capacity) {
+            return GetEnvironmentVariableW(name, buffer, capacity);
+        },
+        value);
 }
 
 std::wstring ChooseTemporaryDirectory(const std::wstring& proposed) {
