@@ -1,6 +1,7 @@
 #include "launcher/run_log.h"
-#include "common/growing_text.h"
 
+#include "common/decimal.h"
+#include "common/growing_text.h"
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
@@ -26,22 +27,23 @@ class LastErrorKeeper {
     DWORD saved_;
 };
 
-std::string ToUtf8(const std::wstring& text) {
+// The UTF-8 bytes of `text`; none when it cannot be converted.
+std::vector<char> ToUtf8(const std::wstring& text) {
     if (text.empty())
-        return std::string();
+        return {};
     const int size = static_cast<int>(text.size());
     const int needed =
         WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, nullptr, 0, nullptr, nullptr);
     if (needed <= 0)
-        return std::string();
-    std::string bytes(static_cast<std::size_t>(needed), '\0');
+        return {};
+    std::vector<char> bytes(static_cast<std::size_t>(needed), '\0');
     const int converted =
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, &bytes[0], needed, nullptr, nullptr);
-    return converted == needed ? bytes : std::string();
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), size, bytes.data(), needed, nullptr, nullptr);
+    return converted == needed ? bytes : std::vector<char>();
 }
 
 std::wstring TwoDigits(WORD value) {
-    return (value < 10 ? L"0" : L"") + std::to_wstring(value);
+    return DecimalText(value, 2);
 }
 
 // The offset of VS_FIXEDFILEINFO in a version resource: after the header
@@ -79,11 +81,10 @@ const std::wstring& RunLogPath() {
 }
 
 std::wstring FormatLogTime(const SYSTEMTIME& time) {
-    std::wstring milliseconds = std::to_wstring(time.wMilliseconds);
-    milliseconds.insert(0, 3 - std::min<std::size_t>(3, milliseconds.size()), L'0');
-    return std::to_wstring(time.wYear) + L"-" + TwoDigits(time.wMonth) + L"-" +
-           TwoDigits(time.wDay) + L" " + TwoDigits(time.wHour) + L":" + TwoDigits(time.wMinute) +
-           L":" + TwoDigits(time.wSecond) + L"." + milliseconds;
+    const std::wstring milliseconds = DecimalText(time.wMilliseconds, 3);
+    return DecimalText(time.wYear) + L"-" + TwoDigits(time.wMonth) + L"-" + TwoDigits(time.wDay) +
+           L" " + TwoDigits(time.wHour) + L":" + TwoDigits(time.wMinute) + L":" +
+           TwoDigits(time.wSecond) + L"." + milliseconds;
 }
 
 void WriteLogLine(const std::wstring& text) {
@@ -98,7 +99,7 @@ void WriteLogLine(const std::wstring& text) {
         if (c == L'\r' || c == L'\n')
             c = L' ';
     line += L"\r\n";
-    const std::string bytes = ToUtf8(line);
+    const std::vector<char> bytes = ToUtf8(line);
     DWORD written = 0;
     WriteFile(TheLogFile.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -107,7 +108,7 @@ void LogPart::AppendTo(std::wstring& line) const {
     if (text_ != nullptr)
         line.append(text_, length_);
     else
-        line += std::to_wstring(number_);
+        line += SignedDecimalText(number_);
 }
 
 void WriteLogParts(std::initializer_list<LogPart> parts) {
@@ -134,10 +135,10 @@ bool ReadModuleVersion(HMODULE module, std::wstring& version) {
     std::memcpy(&fixed, bytes + FixedInfoOffset, sizeof fixed);
     if (fixed.dwSignature != FixedInfoSignature)
         return false;
-    version = std::to_wstring(HIWORD(fixed.dwFileVersionMS)) + L"." +
-              std::to_wstring(LOWORD(fixed.dwFileVersionMS)) + L"." +
-              std::to_wstring(HIWORD(fixed.dwFileVersionLS)) + L"." +
-              std::to_wstring(LOWORD(fixed.dwFileVersionLS));
+    version = DecimalText(HIWORD(fixed.dwFileVersionMS)) + L"." +
+              DecimalText(LOWORD(fixed.dwFileVersionMS)) + L"." +
+              DecimalText(HIWORD(fixed.dwFileVersionLS)) + L"." +
+              DecimalText(LOWORD(fixed.dwFileVersionLS));
     return true;
 }
 

@@ -1,3 +1,4 @@
+#include "common/decimal.h"
 #include "common/growing_text.h"
 #include "common/holder.h"
 #include "common/program_state.h"
@@ -58,7 +59,7 @@ bool ChooseTemporaryName(const std::wstring& proposedDirectory, const wchar_t* p
         stem += L'\\';
     stem += prefix;
     for (std::uint32_t tries = 0; tries < MaximumNameTries; ++tries) {
-        const std::wstring candidate = stem + std::to_wstring(++TemporaryNameCounter);
+        const std::wstring candidate = stem + DecimalText(++TemporaryNameCounter);
         if (NameIsFree(candidate)) {
             name = candidate;
             return true;
