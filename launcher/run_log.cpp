@@ -5,6 +5,7 @@
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
+#include "messages/languages.h"
 
 #include <algorithm>
 #include <cstring>
@@ -168,7 +169,8 @@ void EnableInstallerLog() {
 }
 
 void LogMessageBox(UINT id) {
-    const LANGID language = LANGIDFROMLCID(GetThreadLocale());
+    // The language of the text itself: the catalogue's nearest to the locale.
+    const LANGID language = messages::CatalogueLanguageFor(GetThreadLocale());
     if (QuietMode)
         LogLine(L"message ", id, L" in language ", language, L" not shown: quiet mode");
     else

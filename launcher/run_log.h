@@ -46,8 +46,8 @@ std::wstring InstallerLogPath(const std::wstring& logPath);
 // message kind to InstallerLogPath() and logs that; nothing otherwise.
 void EnableInstallerLog();
 
-// Logs one result message: its ID and the thread locale's language, and
-// whether quiet mode kept the box back.
+// Logs one result message: its ID and the catalogue language its text is
+// taken in, and whether quiet mode kept the box back.
 void LogMessageBox(UINT id);
 
 // One piece of a log line: a text, referred to and not copied, or an integer.

@@ -396,6 +396,13 @@ TEST_F(RunReportTest, LogsThePathTheServiceGetsOrWhyThereIsNone) {
         << AllEvents();
 }
 
+TEST_F(RunReportTest, LogsTheCatalogueLanguageABoxIsShownInNotTheProductsLocale) {
+    SetPatch(L"1.1.0.0;1.0.0.0,", ProductA);
+    AddProduct(ProductA, L"0.9.0.0", L"Notes", L"3084"); // French (Canada)
+    Run(L"/q " + LogArgument());
+    EXPECT_TRUE(Logged("message 308 in language 1036 not shown: quiet mode")) << AllEvents();
+}
+
 TEST_F(RunReportTest, LogsTheEarlyEndsAndThatThePatchFileIsLeft) {
     Run(L"/q " + LogArgument());
     const std::vector<std::wstring> left = LeftInTmp();
