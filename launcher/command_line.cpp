@@ -44,6 +44,19 @@ class Arguments {
     ArgumentVector vector_;
 };
 
+// Stores a switch's path argument; false when storing it ran out of memory
+// (or length), which ends parsing with `target` as it was.
+bool StorePath(std::wstring& target, const wchar_t* argument) {
+    try {
+        target = argument;
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
 void ParseArguments(const Arguments& arguments) {
     for (int index = 1; index < arguments.count(); ++index) {
         const wchar_t* argument = arguments[index];
@@ -52,16 +65,9 @@ void ParseArguments(const Arguments& arguments) {
         } else if (IsSwitch(argument, L"/e")) {
             TheRunMode.extractMode = true;
             TheRunMode.installMode = false;
-            if (index + 1 < arguments.count()) {
-                ++index;
-                try {
-                    TheRunMode.extractPath = arguments[index];
-                } catch (const std::bad_alloc&) {
-                    return;
-                } catch (const std::length_error&) {
-                    return;
-                }
-            }
+            if (index + 1 < arguments.count() &&
+                !StorePath(TheRunMode.extractPath, arguments[++index]))
+                return;
         } else if (IsSwitch(argument, L"/log")) {
             // The next argument is the path, whatever it holds; "/log" as
             // the last argument gives no log.
@@ -69,14 +75,8 @@ void ParseArguments(const Arguments& arguments) {
                 TheRunMode.logPath.clear();
                 continue;
             }
-            ++index;
-            try {
-                TheRunMode.logPath = arguments[index];
-            } catch (const std::bad_alloc&) {
+            if (!StorePath(TheRunMode.logPath, arguments[++index]))
                 return;
-            } catch (const std::length_error&) {
-                return;
-            }
         } else if (IsSwitch(argument, L"/exitcode")) {
             TheRunMode.exitCodeMode = true;
         } else if (IsSwitch(argument, L"/i")) {

@@ -1,3 +1,4 @@
+#include "common/growing_text.h"
 #include "common/program_state.h"
 #include "launcher/exit_code.h"
 #include "launcher/launcher.h"
@@ -13,7 +14,7 @@ namespace {
 
 // The path of the program's own module; empty when it cannot be had.
 std::wstring ModulePath() {
-    std::vector<wchar_t> buffer(32768, L'\0'); // the longest path, terminator included
+    std::vector<wchar_t> buffer(MaximumGrowingTextCapacity, L'\0'); // terminator included
     const DWORD length =
         GetModuleFileNameW(ModuleInstance, buffer.data(), static_cast<DWORD>(buffer.size()));
     return length > 0 && length < buffer.size() ? std::wstring(buffer.data(), length)
