@@ -1,5 +1,6 @@
 // Stamping: a copy of a patch with other keywords and nothing else changed.
 #include "common/holder.h"
+#include "tools/patch_writer/bytes.h"
 #include "tools/patch_writer/com_scope.h"
 #include "tools/patch_writer/patch_writer.h"
 
@@ -18,21 +19,6 @@ constexpr wchar_t SignatureStreamName[] = L"\005DigitalSignature";
 constexpr wchar_t SmallUpdateText[] =
     L"a small update: the launcher tells updated products from old ones by their version, so "
     L"it cannot offer this patch";
-
-std::uint32_t Uint32At(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    return std::uint32_t(bytes[at]) | std::uint32_t(bytes[at + 1]) << 8 |
-           std::uint32_t(bytes[at + 2]) << 16 | std::uint32_t(bytes[at + 3]) << 24;
-}
-
-void PutUint32At(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = std::uint8_t((value >> (8 * i)) & 0xFF);
-}
-
-void AppendUint32To(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    bytes.resize(bytes.size() + 4);
-    PutUint32At(bytes, bytes.size() - 4, value);
-}
 
 // One property of a section: its ID and the bytes of its value (type first,
 // padding included), as stored.
@@ -109,8 +95,8 @@ bool TextValue(const std::wstring& text, UINT codepage, std::vector<std::uint8_t
         bytes.push_back(0);
     }
     value.clear();
-    AppendUint32To(value, TypeLpstr);
-    AppendUint32To(value, std::uint32_t(bytes.size())); // terminator included
+    AppendUint32(value, TypeLpstr);
+    AppendUint32(value, std::uint32_t(bytes.size())); // terminator included
     value.insert(value.end(), bytes.begin(), bytes.end());
     while (value.size() % 4 != 0)
         value.push_back(0);
@@ -305,13 +291,13 @@ bool ReplaceSummaryText(std::vector<std::uint8_t>& stream, UINT property,
 
     // The section again: the property table, then the values in their order.
     std::vector<std::uint8_t> section(8 + 8 * properties.size(), 0);
-    PutUint32At(section, 4, std::uint32_t(properties.size()));
+    PutUint32(section, 4, std::uint32_t(properties.size()));
     for (std::size_t i = 0; i < properties.size(); ++i) {
-        PutUint32At(section, 8 + 8 * i, properties[i].id);
-        PutUint32At(section, 12 + 8 * i, std::uint32_t(section.size()));
+        PutUint32(section, 8 + 8 * i, properties[i].id);
+        PutUint32(section, 12 + 8 * i, std::uint32_t(section.size()));
         section.insert(section.end(), properties[i].value.begin(), properties[i].value.end());
     }
-    PutUint32At(section, 0, std::uint32_t(section.size()));
+    PutUint32(section, 0, std::uint32_t(section.size()));
 
     // Sections after the first keep their bytes; their offsets move.
     const std::size_t sections = Uint32At(stream, 24);
@@ -325,7 +311,7 @@ bool ReplaceSummaryText(std::vector<std::uint8_t>& stream, UINT property,
         const std::size_t offset = Uint32At(stream, entry);
         if (offset < sectionStart + sectionSize || offset + 4 > stream.size())
             return false;
-        PutUint32At(rebuilt, entry, std::uint32_t(std::ptrdiff_t(offset) + shift));
+        PutUint32(rebuilt, entry, std::uint32_t(std::ptrdiff_t(offset) + shift));
     }
     rebuilt.insert(rebuilt.end(), stream.begin() + sectionStart + sectionSize, stream.end());
     stream.swap(rebuilt);

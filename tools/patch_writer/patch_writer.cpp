@@ -1,4 +1,5 @@
 #include "tools/patch_writer/patch_writer.h"
+#include "tools/patch_writer/bytes.h"
 
 #include "common/holder.h"
 #include "tools/patch_writer/com_scope.h"
@@ -37,26 +38,11 @@ constexpr std::uint32_t IgnoreDeleteMissingRow = 0x0002;
 constexpr std::uint32_t IgnoreAddExistingTable = 0x0004;
 constexpr std::uint32_t IgnoreUpdateMissingRow = 0x0010;
 
-void AppendUint16(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>((value >> 8) & 0xFF));
-}
-
-void AppendUint32(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
-    AppendUint16(bytes, value & 0xFFFF);
-    AppendUint16(bytes, value >> 16);
-}
-
 void AppendGuid(std::vector<std::uint8_t>& bytes, const GUID& guid) {
     AppendUint32(bytes, guid.Data1);
     AppendUint16(bytes, guid.Data2);
     AppendUint16(bytes, guid.Data3);
     bytes.insert(bytes.end(), guid.Data4, guid.Data4 + 8);
-}
-
-void PutUint32(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t value) {
-    for (int i = 0; i < 4; ++i)
-        bytes[at + i] = static_cast<std::uint8_t>((value >> (8 * i)) & 0xFF);
 }
 
 std::string ToCodepage(const std::wstring& text, UINT codepage) {
