@@ -7,6 +7,7 @@
 #include "tests/support/import_redirect.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"
+#include "tests/support/scripted_flow.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -35,35 +36,11 @@ std::string Describe(const std::vector<test::Report>& reports) {
     return text;
 }
 
-class InstallFlowTest : public testing::Test {
+class InstallFlowTest : public test::ScriptedFlowTest {
   protected:
     void SetUp() override {
-        test::ResetInstaller();
-        test::ResetReports();
-        ProductInventory.clear();
-        CurrentProductName.clear();
-        QuietMode = false;
-        SetThreadLocale(1033);
-        Installer().anyPathIsPackage = true;
+        ScriptedFlowTest::SetUp();
         SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductB + L";" + ProductC);
-    }
-    void TearDown() override {
-        ProductInventory.clear();
-        SetThreadLocale(1033);
-    }
-
-    void SetPatch(const std::wstring& keywords, const std::wstring& products) {
-        Installer().anyPackage.properties[5] = keywords;
-        Installer().anyPackage.properties[7] = products;
-    }
-
-    void AddProduct(const wchar_t* code, const std::wstring& version, const std::wstring& name,
-                    const std::wstring& language, int state = 5) {
-        test::DoubleProduct& product = Installer().products[code];
-        product.state = state;
-        product.properties[L"VersionString"] = version;
-        product.properties[L"ProductName"] = name;
-        product.properties[L"Language"] = language;
     }
 
     std::string Run() {

@@ -1,5 +1,5 @@
-// The entry point's run of each mode, with the process's command line, the
-// installer service and the result messages replaced by stand-ins.
+// The entry point's run of each mode, with the installer service and the
+// result messages replaced by stand-ins.
 #include "common/program_state.h"
 #include "launcher/launcher.h"
 #include "products/products.h"
@@ -7,6 +7,7 @@
 #include "tests/support/installer_double.h"
 #include "tests/support/message_box_recorder.h"
 #include "tests/support/messages_double.h"
+#include "tests/support/scripted_flow.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -15,32 +16,16 @@ namespace {
 
 using test::Narrow;
 
-std::wstring TheCommandLine;
-
-LPWSTR WINAPI CommandLineStandIn() {
-    return &TheCommandLine[0];
-}
-
-class RunLauncherTest : public testing::Test {
+class RunLauncherTest : public test::ScriptedFlowTest {
   protected:
     void SetUp() override {
-        test::ResetInstaller();
-        test::ResetReports();
-        test::Installer().anyPathIsPackage = true;
-        test::Installer().anyPackage.properties[5] = L"1.1.0.0;1.0.0.0,";
-        test::Installer().anyPackage.properties[7] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
-    }
-    void TearDown() override {
-        ProductInventory.clear();
-        QuietMode = false;
+        ScriptedFlowTest::SetUp();
+        SetPatch(L"1.1.0.0;1.0.0.0,", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}");
     }
 
     // RunLauncher as WinMain runs it, for "PatchLauncher.exe <arguments>".
     int Run(const std::wstring& arguments) {
-        TheCommandLine = L"PatchLauncher.exe " + arguments;
-        test::ImportRedirect commandLine(L"kernel32.dll", "GetCommandLineW",
-                                         reinterpret_cast<void*>(&CommandLineStandIn));
-        return RunLauncher();
+        return RunLauncher((L"PatchLauncher.exe " + arguments).c_str());
     }
 
     test::ScratchDirectory scratch_;

@@ -7,6 +7,7 @@
 #include "products/products.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"
+#include "tests/support/scripted_flow.h"
 #include "tests/support/test_support.h"
 #include "tools/box_driver/box_watcher.h"
 
@@ -24,34 +25,11 @@ using test::Narrow;
 const wchar_t ProductA[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
 const wchar_t ProductB[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
 
-class RunReportTest : public testing::Test {
+class RunReportTest : public test::ScriptedFlowTest {
   protected:
     void SetUp() override {
-        test::ResetInstaller();
-        test::ResetReports();
-        ProductInventory.clear();
-        CurrentProductName.clear();
-        SetThreadLocale(1033);
-        Installer().anyPathIsPackage = true;
+        ScriptedFlowTest::SetUp();
         SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
-    }
-    void TearDown() override {
-        ProductInventory.clear();
-        QuietMode = false;
-        SetThreadLocale(1033);
-    }
-
-    void SetPatch(const std::wstring& keywords, const std::wstring& products) {
-        Installer().anyPackage.properties[5] = keywords;
-        Installer().anyPackage.properties[7] = products;
-    }
-
-    void AddProduct(const wchar_t* code, const std::wstring& version, const std::wstring& name,
-                    const std::wstring& language) {
-        test::DoubleProduct& product = Installer().products[code];
-        product.properties[L"VersionString"] = version;
-        product.properties[L"ProductName"] = name;
-        product.properties[L"Language"] = language;
     }
 
     // RunLauncher with these arguments after the program path.

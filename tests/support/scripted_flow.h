@@ -1,0 +1,52 @@
+// A fixture for the launcher's flow against the installer double and the
+// recording messages: every path opens as the scripted patch, and products
+// are scripted with the three properties the program reads.
+#pragma once
+
+#include "common/program_state.h"
+#include "products/products.h"
+#include "tests/support/installer_double.h"
+#include "tests/support/messages_double.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace test {
+
+class ScriptedFlowTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        ResetInstaller();
+        ResetReports();
+        ProductInventory.clear();
+        CurrentProductName.clear();
+        QuietMode = false;
+        SetThreadLocale(1033);
+        Installer().anyPathIsPackage = true;
+    }
+    void TearDown() override {
+        ProductInventory.clear();
+        QuietMode = false;
+        SetThreadLocale(1033);
+    }
+
+    // The patch's keywords (PID_KEYWORDS) and product list (PID_TEMPLATE).
+    static void SetPatch(const std::wstring& keywords, const std::wstring& products) {
+        Installer().anyPackage.properties[5] = keywords;
+        Installer().anyPackage.properties[7] = products;
+    }
+
+    static DoubleProduct& AddProduct(const std::wstring& code, const std::wstring& version,
+                                     const std::wstring& name, const std::wstring& language,
+                                     int state = 5) {
+        DoubleProduct& product = Installer().products[code];
+        product.state = state;
+        product.properties[L"VersionString"] = version;
+        product.properties[L"ProductName"] = name;
+        product.properties[L"Language"] = language;
+        return product;
+    }
+};
+
+} // namespace test
