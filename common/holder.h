@@ -88,6 +88,14 @@ struct CrtStreamTraits {
 };
 using CrtStream = Holder<CrtStreamTraits>;
 
+// A module from LoadLibraryExW.
+struct ModuleTraits {
+    using Type = HMODULE;
+    static Type None() { return nullptr; }
+    static bool Close(Type value) { return FreeLibrary(value) != FALSE; }
+};
+using LoadedModule = Holder<ModuleTraits>;
+
 // Memory from GlobalAlloc, such as the vector CommandLineToArgvW returns.
 template <typename Pointer> struct GlobalMemoryTraits {
     using Type = Pointer;

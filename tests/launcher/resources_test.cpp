@@ -1,5 +1,6 @@
 // The built PatchLauncher.exe carries exactly its manifest, the patch and the
 // message catalogue.
+#include "common/holder.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -35,13 +36,10 @@ BOOL CALLBACK AddType(HMODULE module, LPWSTR type, LONG_PTR found) {
 class LauncherResources : public testing::Test {
   protected:
     void SetUp() override {
-        module_ = LoadLibraryExW(PATCH_LAUNCHER_EXE, nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(module_, nullptr) << "cannot load " << test::Narrow(PATCH_LAUNCHER_EXE);
-    }
-    void TearDown() override {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
+        launcher_.reset(LoadLibraryExW(PATCH_LAUNCHER_EXE, nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_TRUE(launcher_) << "cannot load " << test::Narrow(PATCH_LAUNCHER_EXE);
+        module_ = launcher_.get();
     }
 
     std::string ResourceText(LPCWSTR type, LPCWSTR name) const {
@@ -52,6 +50,7 @@ class LauncherResources : public testing::Test {
         return std::string(bytes, SizeofResource(module_, resource));
     }
 
+    LoadedModule launcher_;
     HMODULE module_ = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // A launcher built as a vendor builds it: around a stamped patch, with the
 // vendor's name in message 307, signed. VENDOR_LAUNCHER_EXE is that build.
-#include "messages/message_ids.h"
+#include "common/holder.h"
+#include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/test_support.h"
 
@@ -10,21 +11,16 @@ namespace {
 
 using test::Narrow;
 
-constexpr UINT NoProductFound = IDS_NO_PRODUCT_FOUND;
+using messages::NoProductFound;
 
-// String `id` of `module` in `language`, read from its string-table block.
+// String `id` of `module` in catalogue language `language`, as the launcher
+// loads it; false when the module has no such string.
 bool LoadStringIn(HMODULE module, UINT id, LANGID language, std::wstring& text) {
-    HRSRC block =
-        FindResourceExW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW(id / 16 + 1), language);
-    if (block == nullptr)
-        return false;
-    const WORD* entry = static_cast<const WORD*>(LockResource(LoadResource(module, block)));
-    if (entry == nullptr)
-        return false;
-    for (UINT index = 0; index < id % 16; ++index)
-        entry += 1 + *entry;
-    text.assign(reinterpret_cast<const wchar_t*>(entry + 1), *entry);
-    return true;
+    const LCID saved = GetThreadLocale();
+    SetThreadLocale(MAKELCID(language, SORT_DEFAULT));
+    const int loaded = LoadCatalogueText(module, id, text, messages::CatalogueCapacity);
+    SetThreadLocale(saved);
+    return loaded > 0;
 }
 
 std::wstring Replaced(std::wstring text, const std::wstring& from, const std::wstring& to) {
@@ -37,14 +33,12 @@ std::wstring Replaced(std::wstring text, const std::wstring& from, const std::ws
 class VendorLauncher : public testing::Test {
   protected:
     void SetUp() override {
-        module_ = LoadLibraryExW(VENDOR_LAUNCHER_EXE, nullptr,
-                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-        ASSERT_NE(module_, nullptr) << "cannot load " << Narrow(VENDOR_LAUNCHER_EXE);
+        launcher_.reset(LoadLibraryExW(VENDOR_LAUNCHER_EXE, nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+        ASSERT_TRUE(launcher_) << "cannot load " << Narrow(VENDOR_LAUNCHER_EXE);
+        module_ = launcher_.get();
     }
-    void TearDown() override {
-        if (module_ != nullptr)
-            FreeLibrary(module_);
-    }
+    LoadedModule launcher_;
     HMODULE module_ = nullptr;
 };
 
