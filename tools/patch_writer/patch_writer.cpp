@@ -122,6 +122,20 @@ void AppendPropertyInsert(TransformTable& table, StringPool& pool, const std::ws
     AppendUint16(table.rows, pool.Reference(Ascii(value)));
 }
 
+// A row that adds the action `action` to a sequence table (Action, Condition,
+// Sequence): low bit set, three columns in order; no condition; a 16-bit
+// integer is stored with its top bit flipped.
+void AppendSequenceInsert(TransformTable& table, StringPool& pool, const std::wstring& action,
+                          std::uint16_t sequence) {
+    AppendUint16(table.rows, 0x0301);
+    AppendUint16(table.rows, pool.Reference(Ascii(action)));
+    AppendUint16(table.rows, 0);
+    AppendUint16(table.rows, std::uint16_t(sequence ^ 0x8000));
+}
+
+// After InstallFinalize (6600), where a restart is asked for at the end.
+constexpr std::uint16_t ScheduleRebootSequence = 6610;
+
 bool WriteTransform(IStorage* parent, const std::wstring& name, const SummaryInformation& summary,
                     const StringPool& pool, const std::vector<TransformTable>& tables) {
     ComHolder<IStorage> storage;
@@ -430,8 +444,14 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
         TransformTable productProperties{L"Property", {}};
         AppendPropertyUpdate(productProperties, productPool, L"ProductVersion",
                              ToVersion(definition, target));
+        std::vector<TransformTable> productTables = {productProperties};
+        if (target.scheduleReboot) {
+            TransformTable sequence{L"InstallExecuteSequence", {}};
+            AppendSequenceInsert(sequence, productPool, L"ScheduleReboot", ScheduleRebootSequence);
+            productTables.push_back(sequence);
+        }
         written = WriteTransform(root.get(), TransformName(i), transformSummary, productPool,
-                                 {productProperties});
+                                 productTables);
 
         // The patch transform: what the patch itself brings along.
         StringPool patchPool;

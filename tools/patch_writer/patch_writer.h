@@ -95,6 +95,9 @@ struct PatchTarget {
     std::wstring newPackageCode;   // PATCHNEWPACKAGECODE of the patched package; empty: none
     std::wstring fromVersion = {}; // empty: the definition's
     std::wstring toVersion = {};   // empty: the definition's
+    // Adds the ScheduleReboot action to the product's InstallExecuteSequence,
+    // so that applying the patch asks for a restart (3010).
+    bool scheduleReboot = false;
 };
 
 struct PatchDefinition {
