@@ -54,7 +54,8 @@ std::vector<wchar_t> BuildEnvironment(const std::vector<std::wstring>& changes) 
 
 ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& workingDirectory,
                          DWORD timeoutMilliseconds, const std::vector<std::wstring>& environment,
-                         const std::function<void(DWORD processId)>& onStarted) {
+                         const std::function<void(DWORD processId)>& onStarted,
+                         const std::wstring& desktop) {
     ProcessResult result;
     std::wstring mutableLine = commandLine; // CreateProcessW may write into it
     std::vector<wchar_t> block;
@@ -62,6 +63,9 @@ ProcessResult RunProcess(const std::wstring& commandLine, const std::wstring& wo
         block = BuildEnvironment(environment);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    std::wstring desktopName = desktop; // lpDesktop is not const
+    if (!desktopName.empty())
+        startup.lpDesktop = &desktopName[0];
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(
             nullptr, &mutableLine[0], nullptr, nullptr, FALSE,

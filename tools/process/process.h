@@ -20,12 +20,14 @@ struct ProcessResult {
 // `workingDirectory` (empty: the current one) and waits for it to end.
 // `environment` holds "NAME=value" entries set over this process's environment
 // ("NAME=" removes NAME); `onStarted` is called with the new process's ID as
-// soon as it runs.
+// soon as it runs. `desktop` ("station\\desktop") is where it starts; none:
+// this process's.
 ProcessResult RunProcess(const std::wstring& commandLine,
                          const std::wstring& workingDirectory = std::wstring(),
                          DWORD timeoutMilliseconds = 120000,
                          const std::vector<std::wstring>& environment = {},
-                         const std::function<void(DWORD processId)>& onStarted = nullptr);
+                         const std::function<void(DWORD processId)>& onStarted = nullptr,
+                         const std::wstring& desktop = std::wstring());
 
 // Quotes an argument for a command line so that CommandLineToArgvW reads it
 // back unchanged.
