@@ -31,6 +31,8 @@ constexpr int LevelDefault = INSTALLLEVEL_DEFAULT;                // 0
 // 35: basic progress only, without a Cancel button.
 constexpr INSTALLUILEVEL UiLevelBasicHideCancel =
     INSTALLUILEVEL(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_HIDECANCEL);
+// 2: no interface at all, for silent runs and sessions without a desktop.
+constexpr INSTALLUILEVEL UiLevelNone = INSTALLUILEVEL_NONE;
 
 // Every kind of message the service can log, as msiexec's "/l*vx" asks for.
 // Not INSTALLLOGMODE_LOGONLYONERROR: that deletes the log of an apply that
@@ -43,8 +45,9 @@ constexpr DWORD LogEveryMessageKind =
     INSTALLLOGMODE_FILESINUSE | INSTALLLOGMODE_RMFILESINUSE | INSTALLLOGMODE_INSTALLSTART |
     INSTALLLOGMODE_INSTALLEND;
 
-// Add to an existing log instead of replacing it.
-constexpr DWORD LogAppend = INSTALLLOGATTRIBUTES_APPEND;
+// Add to an existing log instead of replacing it, and write each line through
+// at once, so that the log is complete even when a restart follows.
+constexpr DWORD LogAppendFlushed = INSTALLLOGATTRIBUTES_APPEND | INSTALLLOGATTRIBUTES_FLUSHEACHLINE;
 
 } // namespace installer
 

@@ -57,11 +57,26 @@ bool StorePath(std::wstring& target, const wchar_t* argument) {
     }
 }
 
+// Notes an argument that is no switch for the log; one that cannot be kept
+// (out of memory) is ignored without a note.
+void NoteIgnored(const wchar_t* argument) {
+    try {
+        TheRunMode.ignoredArguments.emplace_back(argument);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::length_error&) {
+    }
+}
+
 void ParseArguments(const Arguments& arguments) {
     for (int index = 1; index < arguments.count(); ++index) {
         const wchar_t* argument = arguments[index];
         if (IsSwitch(argument, L"/q")) {
             QuietMode = true;
+        } else if (IsSwitch(argument, L"/qn") || IsSwitch(argument, L"/quiet")) {
+            QuietMode = true;
+            TheRunMode.silentMode = true;
+        } else if (IsSwitch(argument, L"/norestart")) {
+            TheRunMode.noRestart = true;
         } else if (IsSwitch(argument, L"/e")) {
             TheRunMode.extractMode = true;
             TheRunMode.installMode = false;
@@ -87,6 +102,16 @@ void ParseArguments(const Arguments& arguments) {
             TheRunMode.installMode = false;
             TheRunMode.infoMode = false;
             return;
+        } else if (IsSwitch(argument, L"/?") || IsSwitch(argument, L"/h") ||
+                   IsSwitch(argument, L"/help")) {
+            // Asking for help never installs, extracts or shows anything else.
+            TheRunMode.helpMode = true;
+            TheRunMode.installMode = false;
+            TheRunMode.extractMode = false;
+            TheRunMode.infoMode = false;
+            return;
+        } else {
+            NoteIgnored(argument);
         }
     }
 }
@@ -100,8 +125,12 @@ void ParseCommandLine(const wchar_t* commandLine) {
     TheRunMode.extractPath.clear();
     TheRunMode.installMode = true;
     TheRunMode.infoMode = false;
+    TheRunMode.helpMode = false;
+    TheRunMode.silentMode = false;
+    TheRunMode.noRestart = false;
     TheRunMode.logPath.clear();
     TheRunMode.exitCodeMode = false;
+    TheRunMode.ignoredArguments.clear();
     ParseArguments(arguments);
 }
 

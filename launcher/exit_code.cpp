@@ -29,10 +29,18 @@ void InstallOutcome::ProductUpToDate() {
     upToDate_ = true;
 }
 
+void InstallOutcome::RestartStarted() {
+    restartStarted_ = true;
+}
+
+bool InstallOutcome::RestartNeeded() const {
+    return rebootInitiated_ || rebootRequired_;
+}
+
 DWORD InstallOutcome::ExitCode() const {
     if (failed_)
         return FailureExitCode(failureCode_);
-    if (rebootInitiated_)
+    if (restartStarted_ || rebootInitiated_)
         return ERROR_SUCCESS_REBOOT_INITIATED;
     if (rebootRequired_)
         return ERROR_SUCCESS_REBOOT_REQUIRED;

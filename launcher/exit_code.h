@@ -15,8 +15,14 @@ class InstallOutcome {
     void PatchApplied(UINT result);
     // A product at the upgrade version, or the 306 that ends the pass.
     void ProductUpToDate();
+    // The launcher started the restart that an apply asked for.
+    void RestartStarted();
 
-    // The first 300's code; else 1641, else 3010 when an apply answered so;
+    // True when an apply answered 1641 or 3010.
+    bool RestartNeeded() const;
+
+    // The first 300's code; else 1641 when a restart was started (by the
+    // launcher, or by the service: 1641), else 3010 when an apply answered so;
     // else 1642 when no product got the patch and none was up to date; else 0.
     DWORD ExitCode() const;
 
@@ -27,6 +33,7 @@ class InstallOutcome {
     bool rebootInitiated_ = false;
     bool rebootRequired_ = false;
     bool upToDate_ = false;
+    bool restartStarted_ = false;
 };
 
 // The outcome of this process's install run.

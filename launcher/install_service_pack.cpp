@@ -5,6 +5,7 @@
 #include "launcher/exit_code.h"
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
+#include "launcher/temporary_patch.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 #include "products/products.h"
@@ -29,9 +30,18 @@ void SetMessageLocale(LCID locale) {
     SetThreadUILanguage(LANGIDFROMLCID(locale));
 }
 
-// "PATCH=\"<path>\" REBOOTPROMPT=S", sized to fit whatever the path's length.
+// The locale of the language the user reads Windows in, for the boxes that
+// belong to no product. The user's regional formats (LOCALE_USER_DEFAULT) may
+// well be in another language.
+LCID UserDisplayLocale() {
+    return MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
+}
+
+// "PATCH=\"<path>\" REBOOTPROMPT=S REBOOT=ReallySuppress", sized to fit whatever
+// the path's length. The service never restarts the computer in the middle of
+// the pass: it answers 3010 instead, and the run restarts at its end.
 std::wstring FormatPatchCommandLine(const std::wstring& patchFile) {
-    return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S";
+    return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S REBOOT=ReallySuppress";
 }
 
 // Shows message `id` (unless quiet) and logs it; the first message 300 of the
@@ -41,17 +51,6 @@ void Report(UINT id) {
         TheInstallOutcome.FailureReported(GetLastError());
     LogMessageBox(id);
     ReportMessage(id);
-}
-
-// What the log says of the patch file at an early end: it stays where it is,
-// if the extraction got as far as making it.
-void LogPatchFileLeft(const std::wstring& patchFile) {
-    if (!RunLogIsOpen() || patchFile.empty())
-        return;
-    const DWORD lastError = GetLastError();
-    if (GetFileAttributesW(patchFile.c_str()) != INVALID_FILE_ATTRIBUTES)
-        LogLine(L"patch file ", patchFile, L" left in place");
-    SetLastError(lastError);
 }
 
 void LogProduct(const ProductRecord& record, const wchar_t* decision) {
@@ -67,7 +66,7 @@ bool IsSuccessfulResult(UINT result) {
 void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
     record.commandLine = FormatPatchCommandLine(patchFile);
     const INSTALLUILEVEL previousLevel =
-        installer::MsiSetInternalUI(installer::UiLevelBasicHideCancel, nullptr);
+        installer::MsiSetInternalUI(TheRunSettings.installerUiLevel, nullptr);
     const UINT result =
         installer::MsiConfigureProductExW(record.productCode.c_str(), installer::LevelDefault,
                                           installer::StateDefault, record.commandLine.c_str());
@@ -120,11 +119,19 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     return Outcome::NextProduct;
 }
 
-// The installer service reads PATCH as a ";"-separated list, and the quotes
-// do not protect a ";" inside the path. Such a path is handed over in its
-// short form when the platform gives one without ";"; otherwise the run
-// fails with ERROR_INVALID_NAME.
-bool PathTheServiceCanTake(const std::wstring& path, std::wstring& usable) {
+// The service runs elsewhere with another current directory: it gets the
+// file's full path. It reads PATCH as a ";"-separated list, and the quotes do
+// not protect a ";" inside the path: such a path is handed over in its short
+// form when the platform gives one without ";"; otherwise the run fails with
+// ERROR_INVALID_NAME.
+bool PathTheServiceCanTake(const std::wstring& extracted, std::wstring& usable) {
+    std::wstring path;
+    if (!ReadGrowingText(
+            [&extracted](wchar_t* buffer, DWORD capacity) {
+                return GetFullPathNameW(extracted.c_str(), capacity, buffer, nullptr);
+            },
+            path))
+        return false;
     if (path.find(L';') == std::wstring::npos) {
         usable = path;
         return true;
@@ -164,34 +171,32 @@ const HandledProduct* FindHandled(const std::vector<HandledProduct>& handled,
 } // namespace
 
 void InstallServicePack() {
-    // Held from the extraction to just before the delete, and closed on every
-    // early end when it goes: while it is held, no one can change, replace or
+    // Boxes before any product is looked at are in the user's language.
+    SetMessageLocale(UserDisplayLocale());
+    // Deleted at every end of the run. Its lock is held from the extraction to
+    // just before the delete: while it is held, no one can change, replace or
     // delete the patch that the service applies with full rights.
-    FileHandle patchLock;
-    std::wstring extracted;
-    if (!ExtractPatchPayload(extracted, patchLock)) {
-        LogLine(L"patch extraction to \"", extracted, L"\" failed, error ", GetLastError());
+    TemporaryPatchFile patch;
+    if (!ExtractPatchPayload(patch.path, patch.lock)) {
+        LogLine(L"patch extraction to \"", patch.path, L"\" failed, error ", GetLastError());
         Report(messages::InstallFailed);
-        LogPatchFileLeft(extracted);
         return;
     }
-    LogLine(L"patch extracted to ", extracted);
+    LogLine(L"patch extracted to ", patch.path);
     std::wstring patchFile;
-    if (!PathTheServiceCanTake(extracted, patchFile)) {
+    if (!PathTheServiceCanTake(patch.path, patchFile)) {
         LogLine(L"the patch file's path has a \";\" and no short form without one, error ",
                 GetLastError());
         Report(messages::InstallFailed);
-        LogPatchFileLeft(extracted);
         return;
     }
-    if (patchFile != extracted)
-        LogLine(L"the installer gets the patch file's short path ", patchFile);
+    if (patchFile != patch.path)
+        LogLine(L"the installer gets the patch file's path as ", patchFile);
     ProductRecord templateRecord;
     if (!ReadPatchVersions(patchFile, templateRecord.upgradeVersion,
                            templateRecord.targetVersions)) {
         LogLine(L"patch versions (PID_KEYWORDS) could not be read, error ", GetLastError());
         Report(messages::InstallFailed);
-        LogPatchFileLeft(extracted);
         return;
     }
     LogLine(L"patch upgrade version ", templateRecord.upgradeVersion, L", target versions ",
@@ -200,7 +205,6 @@ void InstallServicePack() {
     if (!ReadPatchProducts(patchFile, productList)) {
         LogLine(L"patch products (PID_TEMPLATE) could not be read, error ", GetLastError());
         Report(messages::InstallFailed);
-        LogPatchFileLeft(extracted);
         return;
     }
     LogLine(L"patch products ", productList);
@@ -208,7 +212,6 @@ void InstallServicePack() {
     if (ProductInventory.empty()) {
         LogLine(L"no product of the patch is installed");
         Report(messages::NoProductFound);
-        LogPatchFileLeft(extracted);
         return;
     }
     EnableInstallerLog();
@@ -225,20 +228,13 @@ void InstallServicePack() {
             continue;
         }
         const std::size_t countBefore = upToDateCount;
-        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass) {
-            LogPatchFileLeft(extracted);
+        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass)
             return;
-        }
         handled.push_back({record.productCode, upToDateCount != countBefore});
     }
     if (upToDateCount == ProductInventory.size()) {
         LogLine(L"every installed product is up to date");
-        SetMessageLocale(LOCALE_USER_DEFAULT);
+        SetMessageLocale(UserDisplayLocale());
         Report(messages::AlreadyUpToDate);
     }
-    patchLock.reset();
-    if (DeleteFileW(extracted.c_str()))
-        LogLine(L"patch file ", extracted, L" deleted");
-    else
-        LogLine(L"patch file ", extracted, L" could not be deleted, error ", GetLastError());
 }

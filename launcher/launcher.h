@@ -2,19 +2,68 @@
 // info mode.
 #pragma once
 
+#include "installer/installer.h"
+
 #include <string>
+#include <vector>
 
 struct RunMode {
     bool installMode = true;
     bool extractMode = false;
     std::wstring extractPath; // empty: extract to a fresh temporary name
     bool infoMode = false;
+    bool helpMode = false;     // "/?", "/h", "/help": list the switches, do nothing else
+    bool silentMode = false;   // "/qn", "/quiet": no box of any kind, no installer interface
+    bool noRestart = false;    // "/norestart": never restart the computer
     std::wstring logPath;      // "/log": where the run log goes; empty: no log
     bool exitCodeMode = false; // "/exitcode": the exit code says what happened
+    std::vector<std::wstring> ignoredArguments; // arguments that are no switch, for the log
 };
 
 // The one run mode of the process, written by ParseCommandLine.
 extern RunMode TheRunMode;
+
+// How the run behaves, decided once at start from the command line and the
+// session; the flow, the boxes and the end of the run read it, and nothing
+// else asks the session.
+struct RunSettings {
+    bool desktopVisible = true; // someone can see and close a box
+    bool resultBoxes = true;    // the catalogue messages (QuietMode is the opposite)
+    bool infoBoxes = true;      // the boxes of "/i" and "/?"
+    INSTALLUILEVEL installerUiLevel = installer::UiLevelBasicHideCancel; // around each apply
+    bool restartWhenNeeded = true; // restart at the end when an apply asked for it
+};
+
+// The settings of this process's run, written by RunLauncher.
+extern RunSettings TheRunSettings;
+
+// The settings for `mode`, with "/q" given or not, on a session whose desktop
+// someone can or cannot see.
+RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisible);
+
+// For the log: why a box is kept back ("no desktop", "silent mode", "quiet mode").
+const wchar_t* WhyBoxesAreOff();
+
+// True when the process's window station is the visible one of an interactive
+// session: a box shown there can be closed by someone. False for a service's
+// or a scheduled task's station, for session 0 (which no user sees), and when
+// the station cannot be asked.
+bool SessionHasVisibleDesktop();
+
+// Restarts the computer, with the shutdown privilege enabled for the call
+// alone, as a planned restart for an installation; no prompt. False with the
+// error as the last-error code when the restart could not be started.
+bool RestartComputer();
+
+// "/?": the box that lists the switches, titled with the program's name (not
+// shown without info boxes).
+void ShowHelp();
+
+// The text of that box for the program file `programFile` ("PatchLauncher.exe").
+std::wstring HelpText(const std::wstring& programFile);
+
+// The path of the program's own module; empty when it cannot be had.
+std::wstring ModulePath();
 
 // Fills TheRunMode and QuietMode from the process's wide command line.
 void ParseCommandLine();

@@ -10,9 +10,6 @@
 
 #include <vector>
 
-namespace {
-
-// The path of the program's own module; empty when it cannot be had.
 std::wstring ModulePath() {
     std::vector<wchar_t> buffer(MaximumGrowingTextCapacity, L'\0'); // terminator included
     const DWORD length =
@@ -20,6 +17,8 @@ std::wstring ModulePath() {
     return length > 0 && length < buffer.size() ? std::wstring(buffer.data(), length)
                                                 : std::wstring();
 }
+
+namespace {
 
 void LogStart(const wchar_t* commandLine) {
     if (!RunLogIsOpen())
@@ -41,16 +40,73 @@ DWORD Extract() {
     return FailureExitCode(error);
 }
 
+// True when `left` and `right` name the same file: their full paths, compared
+// without regard to case as the file system does.
+bool SameFullPath(const std::wstring& left, const std::wstring& right) {
+    const auto full = [](const std::wstring& path) {
+        std::wstring text = path;
+        ReadGrowingText(
+            [&path](wchar_t* buffer, DWORD capacity) {
+                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+            },
+            text);
+        return text;
+    };
+    return CompareStringOrdinal(full(left).c_str(), -1, full(right).c_str(), -1, TRUE) ==
+           CSTR_EQUAL;
+}
+
+// The log file of the run: none when "/log" names the very file that "/e"
+// writes, which the log would otherwise be appended to.
+std::wstring ChooseLogPath() {
+    if (TheRunMode.extractMode && !TheRunMode.extractPath.empty() && !TheRunMode.logPath.empty() &&
+        SameFullPath(TheRunMode.logPath, TheRunMode.extractPath))
+        return std::wstring();
+    return TheRunMode.logPath;
+}
+
+void LogSettings() {
+    for (const std::wstring& argument : TheRunMode.ignoredArguments)
+        LogLine(L"argument ignored: ", argument);
+    if (!TheRunSettings.desktopVisible)
+        LogLine(L"no interactive desktop (the window station is not visible, or session 0): "
+                L"no boxes and no installer interface, as with /qn");
+}
+
+// At the end of an install run whose applies asked for a restart: the
+// computer is restarted now, after every box and with the patch file gone,
+// unless "/norestart" keeps that to whoever deployed the launcher.
+void RestartIfNeeded() {
+    if (!TheInstallOutcome.RestartNeeded())
+        return;
+    if (!TheRunSettings.restartWhenNeeded) {
+        LogLine(L"restart needed; not started (/norestart)");
+        return;
+    }
+    if (RestartComputer()) {
+        TheInstallOutcome.RestartStarted();
+        LogLine(L"restart started");
+    } else {
+        LogLine(L"restart needed but could not be started, error ", GetLastError());
+    }
+}
+
 } // namespace
 
 int RunLauncher(const wchar_t* commandLine) {
     ParseCommandLine(commandLine);
-    OpenRunLog(TheRunMode.logPath);
+    TheRunSettings = DecideRunSettings(TheRunMode, QuietMode, SessionHasVisibleDesktop());
+    QuietMode = !TheRunSettings.resultBoxes;
+    OpenRunLog(ChooseLogPath());
     LogStart(commandLine);
+    LogSettings();
     TheInstallOutcome.Reset();
     DWORD exitCode = ERROR_SUCCESS;
-    if (TheRunMode.installMode) {
+    if (TheRunMode.helpMode) {
+        ShowHelp();
+    } else if (TheRunMode.installMode) {
         InstallServicePack();
+        RestartIfNeeded();
         exitCode = TheInstallOutcome.ExitCode();
     } else {
         if (TheRunMode.extractMode)

@@ -5,6 +5,7 @@
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "installer/installer.h"
+#include "launcher/launcher.h"
 #include "messages/languages.h"
 
 #include <algorithm>
@@ -53,6 +54,29 @@ std::wstring TwoDigits(WORD value) {
 constexpr std::size_t FixedInfoOffset = 40;
 constexpr DWORD FixedInfoSignature = 0xFEEF04BD;
 
+// Append-only access: every write goes to the end, also when another run
+// appends to the same file at the same time.
+FileHandle OpenForAppending(const std::wstring& path) {
+    return FileHandle(CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Makes the folders of the file `path` that are missing, outermost first.
+// Prefixes that are no folder to make (a drive, a server) just fail; the open
+// that follows tells whether the folder is there.
+void MakeFoldersFor(const std::wstring& path) {
+    std::wstring full = path;
+    ReadGrowingText(
+        [&path](wchar_t* buffer, DWORD capacity) {
+            return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+        },
+        full);
+    for (std::wstring::size_type separator = full.find_first_of(L"\\/", 1);
+         separator != std::wstring::npos; separator = full.find_first_of(L"\\/", separator + 1))
+        CreateDirectoryW(full.substr(0, separator).c_str(), nullptr);
+}
+
 } // namespace
 
 void OpenRunLog(const std::wstring& path) {
@@ -61,10 +85,11 @@ void OpenRunLog(const std::wstring& path) {
     TheLogPath = path;
     if (path.empty())
         return;
-    // Append-only access: every write goes to the end, also when another
-    // run appends to the same file at the same time.
-    TheLogFile.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    TheLogFile = OpenForAppending(path);
+    if (!TheLogFile && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        MakeFoldersFor(path);
+        TheLogFile = OpenForAppending(path);
+    }
 }
 
 void CloseRunLog() {
@@ -164,7 +189,7 @@ void EnableInstallerLog() {
     const LastErrorKeeper keeper;
     const std::wstring path = InstallerLogPath(TheLogPath);
     const UINT result = installer::MsiEnableLogW(installer::LogEveryMessageKind, path.c_str(),
-                                                 installer::LogAppend);
+                                                 installer::LogAppendFlushed);
     LogLine(L"installer log: ", path, L" (MsiEnableLogW returned ", result, L")");
 }
 
@@ -172,7 +197,7 @@ void LogMessageBox(UINT id) {
     // The language of the text itself: the catalogue's nearest to the locale.
     const LANGID language = messages::CatalogueLanguageFor(GetThreadLocale());
     if (QuietMode)
-        LogLine(L"message ", id, L" in language ", language, L" not shown: quiet mode");
+        LogLine(L"message ", id, L" in language ", language, L" not shown: ", WhyBoxesAreOff());
     else
         LogLine(L"message ", id, L" shown in language ", language);
 }

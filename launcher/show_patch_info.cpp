@@ -1,5 +1,6 @@
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
+#include "launcher/temporary_patch.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 
@@ -17,23 +18,29 @@ void BreakProductLines(std::wstring& products) {
 } // namespace
 
 void ShowPatchInfo() {
-    std::wstring patchFile;
-    if (ExtractPatchPayload(patchFile))
-        LogLine(L"info: patch extracted to ", patchFile, L" (left in place)");
+    // The copy is only read here: it goes when the box has been closed.
+    TemporaryPatchFile patch;
+    if (ExtractPatchPayload(patch.path))
+        LogLine(L"info: patch extracted to ", patch.path);
     else
-        LogLine(L"info: patch extraction to \"", patchFile, L"\" failed, error ", GetLastError());
+        LogLine(L"info: patch extraction to \"", patch.path, L"\" failed, error ", GetLastError());
     std::wstring products;
-    if (!ReadPatchProducts(patchFile, products))
+    if (!ReadPatchProducts(patch.path, products))
         LogLine(L"info: patch products (PID_TEMPLATE) could not be read, error ", GetLastError());
     BreakProductLines(products);
     std::wstring upgradeVersion;
     std::wstring targetVersions;
-    if (!ReadPatchVersions(patchFile, upgradeVersion, targetVersions))
+    if (!ReadPatchVersions(patch.path, upgradeVersion, targetVersions))
         LogLine(L"info: patch versions (PID_KEYWORDS) could not be read, error ", GetLastError());
 
     const std::wstring text = L"Products:\n" + products + L"\nTarget:\n\t" + targetVersions +
                               L"\nUpgrade:\n\t" + upgradeVersion;
-    LogLine(L"info: box shown with products ", products, L", target versions ", targetVersions,
+    LogLine(L"info: products ", products, L", target versions ", targetVersions,
             L", upgrade version ", upgradeVersion);
+    if (!TheRunSettings.infoBoxes) {
+        LogLine(L"info: box not shown: ", WhyBoxesAreOff());
+        return;
+    }
+    LogLine(L"info: box shown");
     MessageBoxW(nullptr, text.c_str(), L"Info", messages::StyleInfoBox);
 }

@@ -31,6 +31,8 @@ constexpr UINT StyleInformation =
 constexpr UINT StyleNoIcon = MB_OK | MB_SETFOREGROUND | MB_TOPMOST; // 0x50000
 // The info box of "/i", which is not a catalogue message.
 constexpr UINT StyleInfoBox = MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND | MB_TOPMOST; // 0x50030
+// The help box of "/?", not a catalogue message either.
+constexpr UINT StyleHelpBox = MB_OK | MB_ICONASTERISK | MB_SETFOREGROUND | MB_TOPMOST; // 0x50040
 
 } // namespace messages
 

@@ -15,14 +15,29 @@ struct ParseCase {
     bool quietMode;
     const wchar_t* logPath = L"";
     bool exitCodeMode = false;
+    // The other switches that are set and the arguments noted as ignored:
+    // " help", " silent", " norestart", " ignored=[a][b]".
+    const char* more = "";
 };
 
 std::string Describe(const RunMode& mode, bool quiet) {
+    std::string more;
+    if (mode.helpMode)
+        more += " help";
+    if (mode.silentMode)
+        more += " silent";
+    if (mode.noRestart)
+        more += " norestart";
+    if (!mode.ignoredArguments.empty()) {
+        more += " ignored=";
+        for (const std::wstring& argument : mode.ignoredArguments)
+            more += "[" + test::Narrow(argument) + "]";
+    }
     return "install=" + std::to_string(mode.installMode) +
            " extract=" + std::to_string(mode.extractMode) + " path='" +
            test::Narrow(mode.extractPath) + "' info=" + std::to_string(mode.infoMode) +
            " quiet=" + std::to_string(quiet) + " log='" + test::Narrow(mode.logPath) +
-           "' exitcode=" + std::to_string(mode.exitCodeMode);
+           "' exitcode=" + std::to_string(mode.exitCodeMode) + more;
 }
 
 class ParseCommandLineTest : public testing::TestWithParam<ParseCase> {};
@@ -40,7 +55,7 @@ TEST_P(ParseCommandLineTest, SetsRunModeAndQuietMode) {
     expected.infoMode = c.infoMode;
     expected.logPath = c.logPath;
     expected.exitCodeMode = c.exitCodeMode;
-    const std::string wanted = Describe(expected, c.quietMode);
+    const std::string wanted = Describe(expected, c.quietMode) + c.more;
     const std::string actual = Describe(TheRunMode, QuietMode);
     EXPECT_EQ(actual, wanted) << "arguments: " << test::Narrow(c.arguments);
 }
@@ -57,18 +72,18 @@ const ParseCase ParseCases[] = {
     {L"/pi", false, false, L"", false, false},
     {L"/e out.msp /pi", false, true, L"out.msp", false, false},
     {L"/q /i", false, false, L"", true, true},
-    {L"foo", true, false, L"", false, false},
+    {L"foo", true, false, L"", false, false, L"", false, " ignored=[foo]"},
     // Switches match whole and case-insensitively.
     {L"/Q", true, false, L"", false, true},
     {L"/Pi", false, false, L"", false, false},
     {L"/I", false, false, L"", true, false},
     {L"/E x", false, true, L"x", false, false},
-    {L"/qq", true, false, L"", false, false},
-    {L"-q", true, false, L"", false, false},
-    {L"q", true, false, L"", false, false},
-    {L"/x", true, false, L"", false, false},
+    {L"/qq", true, false, L"", false, false, L"", false, " ignored=[/qq]"},
+    {L"-q", true, false, L"", false, false, L"", false, " ignored=[-q]"},
+    {L"q", true, false, L"", false, false, L"", false, " ignored=[q]"},
+    {L"/x", true, false, L"", false, false, L"", false, " ignored=[/x]"},
     // Only ASCII letters fold: a dotless capital I is not "/i".
-    {L"/\x0130", true, false, L"", false, false},
+    {L"/\x0130", true, false, L"", false, false, L"", false, " ignored=[/\xC4\xB0]"},
     // The argument after "/e" is the path, whatever it holds.
     {L"/e /q", false, true, L"/q", false, false},
     {L"/e /i", false, true, L"/i", false, false},
@@ -90,12 +105,12 @@ const ParseCase ParseCases[] = {
     {L"/log a /log", true, false, L"", false, false, L""},
     {L"/log \"C:\\with space\\sp.log\"", true, false, L"", false, false, L"C:\\with space\\sp.log"},
     {L"/LOG x /Log y", true, false, L"", false, false, L"y"},
-    {L"/logx a", true, false, L"", false, false, L""},
+    {L"/logx a", true, false, L"", false, false, L"", false, " ignored=[/logx][a]"},
     // "/exitcode" sets the exit-code mode and parsing goes on.
     {L"/exitcode", true, false, L"", false, false, L"", true},
     {L"/EXITCODE /q", true, false, L"", false, true, L"", true},
-    {L"/exitcodes", true, false, L"", false, false, L"", false},
-    {L"-exitcode", true, false, L"", false, false, L"", false},
+    {L"/exitcodes", true, false, L"", false, false, L"", false, " ignored=[/exitcodes]"},
+    {L"-exitcode", true, false, L"", false, false, L"", false, " ignored=[-exitcode]"},
     // They combine with the other switches.
     {L"/q /exitcode /log C:\\x\\sp.log", true, false, L"", false, true, L"C:\\x\\sp.log", true},
     {L"/log l.txt /e out.msp /exitcode", false, true, L"out.msp", false, false, L"l.txt", true},
@@ -106,12 +121,29 @@ const ParseCase ParseCases[] = {
     {L"/i /log x", false, false, L"", true, false, L""},
     {L"/i /exitcode", false, false, L"", true, false, L"", false},
     {L"/pi /log x /exitcode", false, false, L"", false, false, L"", false},
+    // "/qn" and "/quiet" are "/q" without the installer's interface too.
+    {L"/qn", true, false, L"", false, true, L"", false, " silent"},
+    {L"/QUIET /e x", false, true, L"x", false, true, L"", false, " silent"},
+    {L"/qn /i", false, false, L"", true, true, L"", false, " silent"},
+    {L"/qnx /quiets", true, false, L"", false, false, L"", false, " ignored=[/qnx][/quiets]"},
+    {L"/norestart", true, false, L"", false, false, L"", false, " norestart"},
+    {L"/q /NoRestart /exitcode", true, false, L"", false, true, L"", true, " norestart"},
+    {L"/e /norestart", false, true, L"/norestart", false, false},
+    // Help ends parsing and clears every other mode.
+    {L"/?", false, false, L"", false, false, L"", false, " help"},
+    {L"/h", false, false, L"", false, false, L"", false, " help"},
+    {L"/HELP /q", false, false, L"", false, false, L"", false, " help"},
+    {L"/q /e x /i /?", false, true, L"x", true, true},
+    {L"/e x /? /i", false, false, L"x", false, false, L"", false, " help"},
+    {L"/exitcode /log l /?", false, false, L"", false, false, L"l", true, " help"},
+    {L"/e /?", false, true, L"/?", false, false},
+    {L"-? /help2", true, false, L"", false, false, L"", false, " ignored=[-?][/help2]"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest, testing::ValuesIn(ParseCases));
 
 TEST(ParseCommandLine, ResetsStateOfAnEarlierParse) {
-    ParseCommandLine(L"p.exe /q /e x /exitcode /log l.txt /i");
+    ParseCommandLine(L"p.exe /qn /norestart junk /e x /exitcode /log l.txt /?");
     ParseCommandLine(L"p.exe");
     EXPECT_EQ(Describe(TheRunMode, QuietMode),
               "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0");

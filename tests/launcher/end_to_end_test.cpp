@@ -1,9 +1,14 @@
 // PatchLauncher.exe with its sample patch, run under the platform against real
 // installed products: the boxes a user sees and what happens to the products.
+#include "common/holder.h"
+#include "common/program_state.h"
+#include "launcher/launcher.h"
 #include "messages/messages.h"
 #include "samples/sample_products.h"
 #include "tests/messages/catalogue_data.h"
+#include "tests/support/message_box_recorder.h"
 #include "tests/support/products.h"
+#include "tests/support/restart_recorder.h"
 #include "tests/support/test_support.h"
 #include "tools/box_driver/box_watcher.h"
 #include "tools/patch_writer/patch_writer.h"
@@ -13,6 +18,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -82,12 +89,12 @@ class EndToEnd : public testing::Test {
     test::ScratchDirectory scratch_;
 };
 
-TEST_F(EndToEnd, ReportsNoProductWhenNoTargetIsInstalledAndKeepsThePatchFile) {
+TEST_F(EndToEnd, ReportsNoProductWhenNoTargetIsInstalledAndDeletesThePatchFile) {
     const test::WatchedRun run = Launch();
     ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
     ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), messages::NoProductFound,
                              messages::TitleError, nullptr, test::BoxIcon::Stop});
-    EXPECT_EQ(LeftInTmp().size(), 1u);
+    EXPECT_TRUE(LeftInTmp().empty()) << "no copy of the patch piles up per attempt";
 }
 
 TEST_F(EndToEnd, ReportsUpToDateInTheDefaultLanguageForAProductAtTheUpgradeVersion) {
@@ -133,7 +140,9 @@ TEST_F(EndToEnd, ShowsWhatThePatchIsForInTheInfoBoxAlsoWhenQuiet) {
         ASSERT_EQ(run.boxes[0].buttons.size(), 1u);
         EXPECT_EQ(run.boxes[0].buttons[0].id, IDOK);
     }
-    EXPECT_EQ(LeftInTmp().size(), 2u) << "each info run leaves its patch file";
+    EXPECT_TRUE(LeftInTmp().empty()) << "the info runs leave no patch file";
+    const test::WatchedRun silent = Launch(L"/qn /i");
+    EXPECT_TRUE(silent.boxes.empty()) << Describe(silent);
 }
 
 // Wine's MsiConfigureProductExW answers 0 even for a patch it did not apply,
@@ -262,14 +271,15 @@ std::string ReadText(const std::wstring& path) {
 }
 
 // The typical silent deployment: no box, exit code 0, a log that says what
-// was done, and the installer service's own log of the apply beside it.
+// was done, in a folder the run makes, and the installer service's own log of
+// the apply beside it.
 TEST_F(EndToEnd, ReportsASilentApplyThroughExitCodeAndLogs) {
     test::ScopedProduct notes;
     ASSERT_TRUE(notes.Install(samples::NotesEn));
     test::ScratchDirectory logs;
-    const std::wstring log = logs.file(L"sp.log");
+    const std::wstring log = logs.file(L"new\\folder\\sp.log");
 
-    const test::WatchedRun run = Launch(L"/q /exitcode /log " + test::Quote(log), 0);
+    const test::WatchedRun run = Launch(L"/qn /norestart /exitcode /log " + test::Quote(log), 0);
     EXPECT_TRUE(run.boxes.empty()) << Describe(run);
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
 
@@ -279,8 +289,8 @@ TEST_F(EndToEnd, ReportsASilentApplyThroughExitCodeAndLogs) {
              "product " + product + " \"Tessaro Notes\", language 1033, installed version " +
                  "1.0.0.0: applying the patch",
              "installer: MsiConfigureProductExW(" + product + ", 0, 5, PATCH=",
-             "REBOOTPROMPT=S) returned 0\r\n",
-             "message 301 in language 1033 not shown: quiet mode\r\n",
+             "REBOOTPROMPT=S REBOOT=ReallySuppress) returned 0\r\n",
+             "message 301 in language 1033 not shown: silent mode\r\n",
              "installer log: " + Narrow(log) + ".msi.log (MsiEnableLogW returned 0)\r\n",
              std::string(" exit code 0\r\n")})
         EXPECT_NE(text.find(event), std::string::npos) << "missing: " << event << "\n" << text;
@@ -315,6 +325,159 @@ TEST_F(EndToEnd, ExitsWith4316ForUnusableKeywords) {
     const test::WatchedRun loud = LaunchProgram(launcher.c_str());
     ASSERT_EQ(loud.boxes.size(), 1u) << Describe(loud);
     EXPECT_NE(loud.boxes[0].text.find(L"4316"), std::wstring::npos) << Describe(loud);
+}
+
+// A window station and desktop that no one sees, as a service or a management
+// agent has; removed when the value goes.
+class HiddenDesktop {
+  public:
+    HiddenDesktop() {
+        station_ = CreateWindowStationW(L"PatchLauncherTests", 0, WINSTA_ALL_ACCESS, nullptr);
+        if (station_ == nullptr)
+            return;
+        // A desktop is made in the calling process's window station.
+        const HWINSTA own = GetProcessWindowStation();
+        if (SetProcessWindowStation(station_)) {
+            desktop_ = CreateDesktopW(L"Hidden", nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+            SetProcessWindowStation(own);
+        }
+    }
+    ~HiddenDesktop() {
+        if (desktop_ != nullptr)
+            CloseDesktop(desktop_);
+        if (station_ != nullptr)
+            CloseWindowStation(station_);
+    }
+    HiddenDesktop(const HiddenDesktop&) = delete;
+    HiddenDesktop& operator=(const HiddenDesktop&) = delete;
+
+    HDESK desktop() const { return desktop_; }
+    std::wstring name() const { return L"PatchLauncherTests\\Hidden"; }
+
+  private:
+    HWINSTA station_ = nullptr;
+    HDESK desktop_ = nullptr;
+};
+
+// The message-box windows (class #32770) of process `processId` on `desktop`.
+std::size_t CountBoxes(HDESK desktop, DWORD processId) {
+    struct Search {
+        DWORD processId;
+        std::size_t boxes;
+    } search = {processId, 0};
+    EnumDesktopWindows(
+        desktop,
+        [](HWND window, LPARAM parameter) -> BOOL {
+            auto* found = reinterpret_cast<Search*>(parameter);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            wchar_t className[16] = {}; // 16 characters, terminator included
+            GetClassNameW(window, className, 16);
+            if (owner == found->processId && std::wstring(className) == L"#32770")
+                ++found->boxes;
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.boxes;
+}
+
+// Started by a service or a management agent, without "/q": no one could close
+// a box there, so the run asks for none, applies the patch and ends by itself.
+TEST_F(EndToEnd, AppliesWithoutAskingForABoxOnADesktopNoOneSees) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+    HiddenDesktop hidden;
+    ASSERT_NE(hidden.desktop(), nullptr) << GetLastError();
+    test::ScratchDirectory logs;
+    const std::wstring log = logs.file(L"sp.log");
+
+    std::atomic<bool> ended{false};
+    std::atomic<std::size_t> boxes{0};
+    std::thread watcher;
+    const test::ProcessResult run = test::RunProcess(
+        test::Quote(test::FullPath(PATCH_LAUNCHER_EXE)) + L" /exitcode /log " + test::Quote(log),
+        scratch_.path(), 60000, {L"TMP=" + scratch_.path()},
+        [&](DWORD processId) {
+            watcher = std::thread([&, processId] {
+                while (!ended) {
+                    boxes = std::max<std::size_t>(boxes, CountBoxes(hidden.desktop(), processId));
+                    Sleep(20);
+                }
+            });
+        },
+        hidden.name());
+    ended = true;
+    if (watcher.joinable())
+        watcher.join();
+    const std::string text = ReadText(log);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut) << "it waited for a box no one can close\n" << text;
+    EXPECT_EQ(run.exitCode, 0u) << text;
+    EXPECT_EQ(boxes, 0u) << "boxes asked for on the hidden desktop";
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+    for (const char* event : {"no interactive desktop", "message 301 in language 1033 not shown: "
+                                                        "no desktop\r\n"})
+        EXPECT_NE(text.find(event), std::string::npos) << "missing: " << event << "\n" << text;
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+// Wine's installer answers 3010 for a product whose patch schedules a restart.
+// The pass is run in this process, so that the restart call meets a stand-in:
+// both products are patched and both boxes seen, then the restart is asked
+// for once. The products stay behind (see below), in a prefix of its own.
+TEST_F(EndToEnd, ThrowawayRestartsOnceAfterEveryProductAndBox) {
+    ASSERT_TRUE(test::InstallProduct(samples::NotesEn));
+    ASSERT_TRUE(test::InstallProduct(samples::DrawEn));
+    test::ScratchDirectory work;
+    patchwriter::PatchDefinition definition;
+    for (const samples::SampleProduct& product : {samples::NotesEn, samples::DrawEn}) {
+        patchwriter::PatchTarget target;
+        target.productCode = product.productCode;
+        target.upgradeCode = product.upgradeCode;
+        target.language = product.language;
+        definition.targets.push_back(target);
+    }
+    definition.targets[0].scheduleReboot = true;
+    definition.patchCode = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B09}";
+    definition.fromVersion = L"1.0.0.0";
+    definition.toVersion = L"1.1.0.0";
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"restart.msp"), definition, error))
+        << Narrow(error);
+    const std::wstring launcher = work.file(L"RestartLauncher.exe");
+    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
+                                            work.file(L"restart.msp"), launcher));
+
+    const LoadedModule module(LoadLibraryExW(
+        launcher.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module) << GetLastError();
+    const HINSTANCE own = ModuleInstance;
+    ModuleInstance = module.get();
+    const test::ScopedEnvironment tmp(L"TMP", scratch_.path().c_str());
+    test::MessageBoxRecorder boxes;
+    std::size_t boxesAtRestart = 0;
+    std::size_t filesAtRestart = 0;
+    test::RestartRecorder restarts([&] {
+        boxesAtRestart = boxes.boxes().size();
+        filesAtRestart = LeftInTmp().size();
+    });
+    const int exitCode = RunLauncher(L"RestartLauncher.exe /exitcode");
+    ModuleInstance = own;
+
+    EXPECT_EQ(exitCode, ERROR_SUCCESS_REBOOT_INITIATED);
+    ASSERT_EQ(boxes.boxes().size(), 2u);
+    EXPECT_EQ(Narrow(boxes.boxes()[0].text),
+              Narrow(test::Substitute(test::ExpectedText(1033, messages::PatchApplied),
+                                      L"Tessaro Notes")));
+    EXPECT_EQ(Narrow(boxes.boxes()[1].text),
+              Narrow(test::Substitute(test::ExpectedText(1033, messages::PatchApplied),
+                                      L"Tessaro Draw")));
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::DrawEn.productCode)), "1.1.0.0");
+    ASSERT_EQ(restarts.requests().size(), 1u);
+    EXPECT_EQ(restarts.requests()[0].flags, UINT(EWX_REBOOT));
+    EXPECT_EQ(boxesAtRestart, 2u) << "the restart comes after the last box";
+    EXPECT_EQ(filesAtRestart, 0u) << "and after the patch file is gone";
 }
 
 // Wine's installer service drops a patch's registration when the first of the

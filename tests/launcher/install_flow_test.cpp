@@ -23,6 +23,12 @@ const wchar_t ProductA[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}";
 const wchar_t ProductB[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
 const wchar_t ProductC[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A30}";
 
+// The locale of the user's display language, which the boxes that belong to
+// no product are shown in.
+LCID DisplayLocale() {
+    return MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
+}
+
 // One line per report: "<id> <locale> '<name>'" (and "error=<n>" for 300).
 std::string Describe(const std::vector<test::Report>& reports) {
     std::string text;
@@ -59,16 +65,16 @@ class InstallFlowTest : public test::ScriptedFlowTest {
     test::ScopedEnvironment tmp_{L"TMP", scratch_.path().c_str()};
 };
 
-TEST_F(InstallFlowTest, ReportsNoProductWhenNoneIsInstalledAndKeepsThePatchFile) {
+TEST_F(InstallFlowTest, ReportsNoProductWhenNoneIsInstalledAndDeletesThePatchFile) {
     EXPECT_EQ(Run(), "307 1033 ''\n");
-    EXPECT_EQ(LeftInTmp().size(), 1u);
+    EXPECT_TRUE(LeftInTmp().empty());
     EXPECT_TRUE(Configured().empty());
 }
 
 TEST_F(InstallFlowTest, ReportsOneClosingUpToDateInTheDefaultLocaleAndDeletesThePatch) {
     AddProduct(ProductB, L"1.1.0.0", L"Notizen", L"1031");
     const std::string reports = Run();
-    EXPECT_EQ(reports, "306 " + std::to_string(GetUserDefaultLCID()) + " 'Notizen'\n");
+    EXPECT_EQ(reports, "306 " + std::to_string(DisplayLocale()) + " 'Notizen'\n");
     EXPECT_TRUE(LeftInTmp().empty());
     EXPECT_TRUE(Configured().empty());
 }
@@ -76,7 +82,7 @@ TEST_F(InstallFlowTest, ReportsOneClosingUpToDateInTheDefaultLocaleAndDeletesThe
 TEST_F(InstallFlowTest, NamesTheLastProductInTheClosingUpToDate) {
     AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
     AddProduct(ProductC, L"1.1.0", L"Notes JA", L"1041"); // parses as 1.1.0.0
-    EXPECT_EQ(Run(), "306 " + std::to_string(GetUserDefaultLCID()) + " 'Notes JA'\n");
+    EXPECT_EQ(Run(), "306 " + std::to_string(DisplayLocale()) + " 'Notes JA'\n");
 }
 
 TEST_F(InstallFlowTest, AppliesToTheTargetAndSaysNothingOfTheUpToDateProduct) {
@@ -106,7 +112,7 @@ TEST_F(InstallFlowTest, MakesTheInstallerCallsInOrderForAProductThatGetsThePatch
     const std::vector<std::wstring> expected = {
         L"MsiSetInternalUI(35, null)",
         L"MsiConfigureProductExW(" + std::wstring(ProductA) + L", 0, 5, PATCH=\"" + patchFile +
-            L"\" REBOOTPROMPT=S)",
+            L"\" REBOOTPROMPT=S REBOOT=ReallySuppress)",
         L"MsiSetInternalUI(7, null)",
     };
     ASSERT_EQ(calls.size(), expected.size());
@@ -114,7 +120,7 @@ TEST_F(InstallFlowTest, MakesTheInstallerCallsInOrderForAProductThatGetsThePatch
         EXPECT_EQ(Narrow(calls[i]), Narrow(expected[i]));
     EXPECT_EQ(Installer().uiLevel, 7) << "the level in force before is put back";
     EXPECT_EQ(Narrow(ProductInventory.at(0).commandLine),
-              Narrow(L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S"));
+              Narrow(L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S REBOOT=ReallySuppress"));
 }
 
 // What another process can do to the patch file while the service applies
@@ -166,17 +172,37 @@ TEST_F(InstallFlowTest, LetsNoOneChangeDeleteOrRenameThePatchFileWhileItIsApplie
     EXPECT_TRUE(LeftInTmp().empty()) << "the flow itself still deletes it at the end";
 }
 
-TEST_F(InstallFlowTest, ReleasesThePatchFileOnAnEarlyEnd) {
-    EXPECT_EQ(Run(), "307 1033 ''\n");
-    const std::vector<std::wstring> files = LeftInTmp();
-    ASSERT_EQ(files.size(), 1u);
-    const std::wstring path = scratch_.file(files[0]);
-    {
-        const FileHandle writer(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        EXPECT_TRUE(writer) << "no handle of the flow is left open: " << GetLastError();
+// Every run that ends before the pass is over leaves nothing behind either:
+// the lock is released and the copy deleted after the one box.
+TEST_F(InstallFlowTest, DeletesThePatchFileAtEveryEarlyEnd) {
+    struct Case {
+        const char* name;
+        const wchar_t* keywords;
+        UINT productReadFailure; // 0: the product list reads
+        const wchar_t* versionA; // nullptr: not installed
+        std::string reports;
+    };
+    const Case cases[] = {
+        {"no product (307)", L"1.1.0.0;1.0.0.0,", 0, nullptr, "307 1033 ''\n"},
+        {"unusable keywords", L"1.1.0.0", 0, L"1.0.0.0", "300 1033 '' error=4316\n"},
+        {"product list unreadable", L"1.1.0.0;1.0.0.0,", ERROR_UNKNOWN_PROPERTY, L"1.0.0.0",
+         "300 1033 '' error=" + std::to_string(ERROR_UNKNOWN_PROPERTY) + "\n"},
+        {"306 ending the pass", L"1.1.0.0;1.1.0.0,", 0, L"0.9.0.0", "306 1041 'Notes'\n"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        SetPatch(c.keywords, ProductA);
+        if (c.productReadFailure != 0)
+            Installer().anyPackage.failures[7] = c.productReadFailure;
+        if (c.versionA != nullptr)
+            AddProduct(ProductA, c.versionA, L"Notes", L"1041");
+        std::size_t filesAtTheBox = 0;
+        test::OnReport([&](const test::Report&) { filesAtTheBox = LeftInTmp().size(); });
+        EXPECT_EQ(Run(), c.reports) << c.name;
+        EXPECT_EQ(filesAtTheBox, 1u) << c.name << ": the box comes before the delete";
+        EXPECT_TRUE(LeftInTmp().empty()) << c.name;
     }
-    EXPECT_TRUE(DeleteFileW(path.c_str())) << GetLastError();
 }
 
 // The installer reads PATCH as a ";"-separated list: a temporary folder whose
@@ -313,13 +339,12 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,",
                                L"1.5.0.0", "306 1033 'Notes'\n", false}));
 
-TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntryAndKeepsThePatchFile) {
+TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntry) {
     SetPatch(L"2.0.0.0;2.0.0.0,1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
     AddProduct(ProductA, L"1.5.0.0", L"Notes", L"1041");
     AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
     EXPECT_EQ(Run(), "306 1041 'Notes'\n");
     EXPECT_TRUE(Configured().empty()) << "the later product is not considered";
-    EXPECT_EQ(LeftInTmp().size(), 1u);
 }
 
 TEST_F(InstallFlowTest, KeepsThePreviousLocaleWhenTheLanguageIsRefused) {
@@ -342,10 +367,33 @@ TEST_F(InstallFlowTest, KeepsTheGermanLocaleAfterAGermanProductWhenTheNextLangua
     }
 }
 
-TEST_F(InstallFlowTest, ShowsARefusedFirstLanguageInTheLocaleAtStart) {
-    SetThreadLocale(1041);
-    AddProduct(ProductA, L"0.9.0.0", L"Blank", L"");
-    EXPECT_EQ(Run(), "308 1041 'Blank'\n");
+LANGID WINAPI JapaneseDisplayLanguage() {
+    return 1041;
+}
+
+// On Windows the user's display language and regional formats may differ
+// (English formats, Japanese Windows, say): the boxes that belong to no
+// product, and a refused first product language, follow the display language.
+TEST_F(InstallFlowTest, ShowsTheBoxesOfNoProductInTheUsersDisplayLanguage) {
+    ASSERT_NE(GetUserDefaultLCID(), 1041u);
+    test::ImportRedirect display(L"kernel32.dll", "GetUserDefaultUILanguage",
+                                 reinterpret_cast<void*>(&JapaneseDisplayLanguage));
+    struct Case {
+        const wchar_t* keywords;
+        const wchar_t* version; // of ProductA, language ""; nullptr: not installed
+        const char* reports;
+    };
+    for (const Case& c : {Case{L"1.1.0.0;1.0.0.0,", nullptr, "307 1041 ''\n"},
+                          Case{L"1.1.0.0", L"1.0.0.0", "300 1041 '' error=4316\n"},
+                          Case{L"1.1.0.0;1.0.0.0,", L"1.1.0.0", "306 1041 'Blank'\n"},
+                          Case{L"1.1.0.0;1.0.0.0,", L"0.9.0.0", "308 1041 'Blank'\n"}}) {
+        TearDown();
+        SetUp();
+        SetPatch(c.keywords, ProductA);
+        if (c.version != nullptr)
+            AddProduct(ProductA, c.version, L"Blank", L"");
+        EXPECT_EQ(Run(), c.reports) << Narrow(c.keywords);
+    }
 }
 
 std::vector<LANGID> UiLanguagesSet;
@@ -365,7 +413,8 @@ TEST_F(InstallFlowTest, SetsTheThreadUiLanguageWithEveryLocaleItAccepts) {
     AddProduct(ProductB, L"0.9.0.0", L"Blank", L"");
     AddProduct(ProductC, L"0.9.0.0", L"Notes JA", L"1041");
     EXPECT_EQ(Run(), "308 1031 'Notizen'\n308 1031 'Blank'\n308 1041 'Notes JA'\n");
-    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{1031, 1041}));
+    const LANGID display = GetUserDefaultUILanguage();
+    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{display, 1031, 1041}));
 
     UiLanguagesSet.clear();
     test::ResetReports();
@@ -373,8 +422,8 @@ TEST_F(InstallFlowTest, SetsTheThreadUiLanguageWithEveryLocaleItAccepts) {
     Installer().products.clear();
     AddProduct(ProductA, L"1.1.0.0", L"Notizen", L"1031");
     Run();
-    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{1031, LANGIDFROMLCID(GetUserDefaultLCID())}))
-        << "the closing message follows the user's default locale";
+    EXPECT_EQ(UiLanguagesSet, (std::vector<LANGID>{display, 1031, display}))
+        << "the closing message follows the user's display language";
 }
 
 TEST_F(InstallFlowTest, ReadsTheLanguageAsALeadingDecimal) {
@@ -408,7 +457,7 @@ TEST_F(InstallFlowTest, MakesTheSameCallsInQuietMode) {
 }
 
 // Failures before the products are looked at: one message 300 showing the
-// error the failing step left, the patch file (if any) stays.
+// error the failing step left.
 TEST_F(InstallFlowTest, ReportsTheErrorOfAFailedExtraction) {
     const HINSTANCE own = ModuleInstance;
     ModuleInstance = GetModuleHandleW(L"kernel32.dll"); // no payload there
@@ -426,14 +475,12 @@ TEST_F(InstallFlowTest, Reports4316ForKeywordsWithoutAUsableSemicolon) {
         EXPECT_EQ(Run(), "300 1033 '' error=4316\n") << Narrow(keywords);
         EXPECT_TRUE(Installer().CallsNamed(L"MsiQueryProductStateW").empty());
     }
-    EXPECT_EQ(LeftInTmp().size(), 3u);
 }
 
 TEST_F(InstallFlowTest, ReportsTheServiceErrorWhenAReadFails) {
     Installer().anyPackage.failures[7] = ERROR_UNKNOWN_PROPERTY;
     SetLastError(777);
     EXPECT_EQ(Run(), "300 1033 '' error=" + std::to_string(ERROR_UNKNOWN_PROPERTY) + "\n");
-    EXPECT_EQ(LeftInTmp().size(), 1u);
 
     test::ResetReports();
     Installer().anyPathIsPackage = false;
@@ -457,7 +504,7 @@ TEST_F(InstallFlowTest, Reports206WhenThePatchFilesFullPathIsTooLong) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
     SetLastError(777);
     EXPECT_EQ(Run(), "300 1033 '' error=" + std::to_string(ERROR_FILENAME_EXCED_RANGE) + "\n");
-    EXPECT_EQ(test::ListDirectory(directory).size(), 1u) << "the patch file was written and stays";
+    EXPECT_TRUE(test::ListDirectory(directory).empty()) << "the patch file was written and deleted";
     EXPECT_TRUE(Installer().CallsNamed(L"MsiGetSummaryInformationW").empty());
 }
 
@@ -467,7 +514,7 @@ struct RepeatCase {
     const char* name;
     std::vector<std::wstring> list;                // product codes, in list order
     std::map<std::wstring, std::wstring> versions; // installed version by product code
-    std::string reports;                           // with "<default>" for the user's default locale
+    std::string reports;                           // "<default>": the user's display language
     std::size_t configured;
 };
 
@@ -490,7 +537,7 @@ TEST_P(RepeatedProductTest, HandlesAProductOnceHoweverOftenTheListNamesIt) {
     const std::string marker = "<default>";
     const std::string::size_type at = expected.find(marker);
     if (at != std::string::npos)
-        expected.replace(at, marker.size(), std::to_string(GetUserDefaultLCID()));
+        expected.replace(at, marker.size(), std::to_string(DisplayLocale()));
 
     EXPECT_EQ(Run(), expected) << c.name;
     EXPECT_EQ(Configured().size(), c.configured) << c.name;

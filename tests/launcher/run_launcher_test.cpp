@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
+
 namespace {
 
 using test::Narrow;
@@ -79,6 +82,77 @@ TEST_F(RunLauncherTest, EmptiesTheInventoryAndAnswersZeroInEveryMode) {
         EXPECT_EQ(Run(mode), 0);
         EXPECT_TRUE(ProductInventory.empty()) << ProductInventory.size() << " records left";
     }
+}
+
+// A window station such as a service's or a scheduled task's: not visible.
+BOOL WINAPI InvisibleStation(HANDLE, int index, PVOID information, DWORD length, LPDWORD needed) {
+    if (index != UOI_FLAGS || length < sizeof(USEROBJECTFLAGS)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    USEROBJECTFLAGS flags = {}; // no WSF_VISIBLE
+    std::memcpy(information, &flags, sizeof flags);
+    if (needed != nullptr)
+        *needed = sizeof flags;
+    return TRUE;
+}
+
+// The run's boxes and the installer's interface, decided once from the
+// switches and from whether anyone can see the session's desktop.
+TEST_F(RunLauncherTest, ShowsNoBoxAndNoInstallerInterfaceWhenSilentOrWithoutADesktop) {
+    struct Case {
+        const wchar_t* arguments;
+        bool desktop;
+        int uiLevel;    // around the configure call
+        bool quiet;     // result boxes kept back
+        bool infoBoxes; // "/i" and "/?" shown
+    };
+    const Case cases[] = {
+        {L"", true, 35, false, true},   {L"/q", true, 35, true, true},
+        {L"/qn", true, 2, true, false}, {L"/QUIET", true, 2, true, false},
+        {L"", false, 2, true, false},   {L"/q", false, 2, true, false},
+    };
+    for (const Case& c : cases) {
+        const std::string name = Narrow(c.arguments) + (c.desktop ? "" : " without a desktop");
+        TearDown();
+        SetUp();
+        AddProduct(L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}", L"1.0.0.0", L"Notes", L"1033");
+        std::unique_ptr<test::ImportRedirect> station;
+        if (!c.desktop)
+            station =
+                std::make_unique<test::ImportRedirect>(L"user32.dll", "GetUserObjectInformationW",
+                                                       reinterpret_cast<void*>(&InvisibleStation));
+        test::MessageBoxRecorder recorder;
+        Run(c.arguments);
+        const std::vector<std::wstring> levels = test::Installer().CallsNamed(L"MsiSetInternalUI");
+        ASSERT_EQ(levels.size(), 2u) << name;
+        EXPECT_EQ(Narrow(levels[0]), "MsiSetInternalUI(" + std::to_string(c.uiLevel) + ", null)")
+            << name;
+        EXPECT_EQ(Narrow(levels[1]), "MsiSetInternalUI(5, null)") << name << ": put back";
+        ASSERT_EQ(test::Reports().size(), 1u) << name;
+        EXPECT_EQ(test::Reports()[0].quiet, c.quiet) << name;
+
+        Run(std::wstring(c.arguments) + L" /i");
+        Run(std::wstring(c.arguments) + L" /?");
+        EXPECT_EQ(recorder.boxes().size(), c.infoBoxes ? 2u : 0u) << name;
+    }
+}
+
+TEST_F(RunLauncherTest, HelpListsTheSwitchesAndDoesNothingElse) {
+    AddProduct(L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}", L"1.0.0.0", L"Notes", L"1033");
+    const std::wstring out = scratch_.file(L"out.msp");
+    test::MessageBoxRecorder recorder;
+    for (const std::wstring& arguments :
+         {std::wstring(L"/?"), std::wstring(L"/exitcode /H"),
+          L"/q /e " + test::Quote(out) + L" /help /i", std::wstring(L"/Help /e x")}) {
+        EXPECT_EQ(Run(arguments), 0) << Narrow(arguments);
+        EXPECT_TRUE(test::Installer().calls.empty()) << Narrow(arguments);
+        EXPECT_TRUE(test::ListDirectory(scratch_.path()).empty()) << Narrow(arguments);
+        EXPECT_TRUE(test::Reports().empty()) << Narrow(arguments);
+    }
+    ASSERT_EQ(recorder.boxes().size(), 4u);
+    EXPECT_EQ(recorder.boxes()[0].style,
+              UINT(MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "tools/box_driver/box_watcher.h"
 
 #include <msi.h>
+#include <reason.h>
 
 #include <gtest/gtest.h>
 
@@ -94,7 +95,8 @@ struct ExitCase {
     UINT resultA;
     const wchar_t* versionB; // nullptr: not installed
     UINT resultB;
-    DWORD exitCode;
+    DWORD exitCode;       // with "/norestart": what the service's answers say
+    bool restart = false; // the run restarts at its end without "/norestart": then 1641
 };
 
 void PrintTo(const ExitCase& c, std::ostream* out) {
@@ -116,16 +118,28 @@ class ExitCodeTest : public RunReportTest, public testing::WithParamInterface<Ex
 };
 
 TEST_P(ExitCodeTest, GivesTheOutcomeWithExitcodeOnly) {
+    const ExitCase& c = GetParam();
     Arrange();
-    EXPECT_EQ(Run(L"/q /exitcode"), static_cast<int>(GetParam().exitCode))
-        << GetParam().name << "\n"
+    EXPECT_EQ(Run(L"/q /norestart /exitcode"), static_cast<int>(c.exitCode))
+        << c.name << "\n"
         << Describe(test::Reports());
+    EXPECT_TRUE(restarts_.requests().empty()) << c.name;
     const std::string reports = Describe(test::Reports());
 
     TearDown();
     SetUp();
     Arrange();
-    EXPECT_EQ(Run(L"/q"), 0) << GetParam().name;
+    const DWORD restarted = c.restart && c.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED
+                                ? DWORD(ERROR_SUCCESS_REBOOT_INITIATED)
+                                : c.exitCode;
+    EXPECT_EQ(Run(L"/q /exitcode"), static_cast<int>(restarted)) << c.name;
+    EXPECT_EQ(restarts_.requests().size(), c.restart ? 1u : 0u) << c.name;
+    EXPECT_EQ(Describe(test::Reports()), reports) << "the same boxes either way";
+
+    TearDown();
+    SetUp();
+    Arrange();
+    EXPECT_EQ(Run(L"/q"), 0) << c.name;
     EXPECT_EQ(Describe(test::Reports()), reports) << "the same boxes either way";
 }
 
@@ -140,20 +154,76 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"one applied, one 308", L"1.1.0.0;1.0.0.0,", L"0.9.0.0", 0, L"1.0.0.0", 0, 0},
         ExitCase{"306 ending the pass", L"1.1.0.0;1.1.0.0,1.0.0.0,", L"0.9.0.0", 0, L"1.0.0.0", 0,
                  0},
-        ExitCase{"reboot required", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3010, nullptr, 0, 3010},
-        ExitCase{"reboot initiated", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1641, nullptr, 0, 1641},
+        ExitCase{"reboot required", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3010, nullptr, 0, 3010, true},
+        ExitCase{"reboot initiated", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1641, nullptr, 0, 1641, true},
         ExitCase{"1641 wins over an earlier 3010", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3010,
-                 L"1.0.0.0", 1641, 1641},
+                 L"1.0.0.0", 1641, 1641, true},
         ExitCase{"1641 wins over a later 3010", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1641, L"1.0.0.0",
-                 3010, 1641},
+                 3010, 1641, true},
         ExitCase{"failed apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, nullptr, 0, 1603},
         ExitCase{"the first 300 counts", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, L"1.0.0.0", 1605,
                  1603},
         ExitCase{"a 300 wins over a later reboot", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1618,
-                 L"1.0.0.0", 1641, 1618},
+                 L"1.0.0.0", 1641, 1618, true},
         ExitCase{"a 300 wins over an earlier apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, L"1.0.0.0",
                  1603, 1603},
-        ExitCase{"keywords without a usable ';'", L"1.1.0.0", L"1.0.0.0", 0, nullptr, 0, 4316}));
+        ExitCase{"keywords without a usable ';'", L"1.1.0.0", L"1.0.0.0", 0, nullptr, 0, 4316},
+        ExitCase{"3010 before a 306 that ends the pass", L"1.1.0.0;1.0.0.0,1.1.0.0,", L"1.0.0.0",
+                 3010, L"0.9.0.0", 0, 3010, true}));
+
+// Two products that each ask for a restart: both are handled and every box is
+// seen, then the patch file goes, and only then is the computer restarted,
+// once, as a planned restart for an installation, with the shutdown
+// privilege enabled for that call alone; never with "/norestart".
+TEST_F(RunReportTest, RestartsOnceAtTheEndOfThePassUnlessNorestart) {
+    struct Case {
+        const wchar_t* switches;
+        BOOL answer; // of the restart call
+        std::size_t restarts;
+        int exitCode;
+        std::string event;
+    };
+    const Case cases[] = {
+        {L"/exitcode", TRUE, 1, 1641, "restart started"},
+        {L"/norestart /exitcode", TRUE, 0, 3010, "restart needed; not started (/norestart)"},
+        {L"/exitcode", FALSE, 1, 3010, "restart needed but could not be started, error 5"},
+        {L"", TRUE, 1, 0, "restart started"},
+    };
+    const bool enabledBefore = test::ShutdownPrivilegeEnabled();
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        DeleteFileW(LogFile().c_str());
+        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
+        Installer().configureResults[ProductA] = 3010;
+        Installer().configureResults[ProductB] = 3010;
+        restarts_.Answer(c.answer);
+        std::size_t filesAtRestart = 99;
+        std::size_t boxesAtRestart = 99;
+        restarts_.OnRestart([&] {
+            filesAtRestart = LeftInTmp().size();
+            boxesAtRestart = test::Reports().size();
+        });
+        const std::string name = Narrow(c.switches) + (c.answer ? "" : ", refused");
+
+        EXPECT_EQ(Run(std::wstring(c.switches) + L" " + LogArgument()), c.exitCode) << name;
+        EXPECT_EQ(Describe(test::Reports()), "301\n301\n") << name;
+        EXPECT_TRUE(Logged(c.event)) << name << "\n" << AllEvents();
+        ASSERT_EQ(restarts_.requests().size(), c.restarts) << name;
+        EXPECT_EQ(test::ShutdownPrivilegeEnabled(), enabledBefore) << name << ": as it was";
+        if (c.restarts == 0)
+            continue;
+        const test::RestartRequest& restart = restarts_.requests()[0];
+        EXPECT_EQ(restart.flags, UINT(EWX_REBOOT)) << "no EWX_FORCE: unsaved work is asked for";
+        EXPECT_EQ(restart.reason,
+                  DWORD(SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                        SHTDN_REASON_FLAG_PLANNED));
+        EXPECT_TRUE(restart.privilegeEnabled) << name;
+        EXPECT_EQ(boxesAtRestart, 2u) << name << ": after the last box";
+        EXPECT_EQ(filesAtRestart, 0u) << name << ": the patch file is gone first";
+    }
+}
 
 TEST_F(RunReportTest, ExitsWithTheCodeOfAFailedRead) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
@@ -177,7 +247,7 @@ TEST_F(RunReportTest, ExitsWithTheErrorOfAFailedExtraction) {
     EXPECT_NE(events.find("failed, error " + std::to_string(ERROR_RESOURCE_TYPE_NOT_FOUND)),
               std::string::npos)
         << events;
-    EXPECT_EQ(events.find("left in place"), std::string::npos) << "no file was made\n" << events;
+    EXPECT_EQ(events.find("deleted"), std::string::npos) << "no file was made\n" << events;
 }
 
 TEST_F(RunReportTest, ExitsWithZeroOrTheWriteErrorInExtractMode) {
@@ -273,10 +343,11 @@ TEST_F(RunReportTest, LogsAnApplyFromStartToExitCode) {
         "product " + b +
             " \"Notizen\", language 1031, installed version 1.0.0.0: applying the patch",
         "installer: MsiConfigureProductExW(" + b + ", 0, 5, PATCH=\"" + file +
-            "\" REBOOTPROMPT=S) returned 3010",
+            "\" REBOOTPROMPT=S REBOOT=ReallySuppress) returned 3010",
         "message 301 shown in language 1031",
         "patch file " + file + " deleted",
-        "exit code 3010",
+        "restart started",
+        "exit code 1641",
     };
     const std::vector<std::string> events = LogEvents();
     ASSERT_EQ(events.size(), expected.size()) << AllEvents();
@@ -344,7 +415,7 @@ TEST_F(RunReportTest, LogsARepeatedProductAsSkippedAndCountsItOnce) {
     SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductA);
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
     Installer().configureResults[ProductA] = 3010;
-    EXPECT_EQ(Run(L"/q /exitcode " + LogArgument()), 3010);
+    EXPECT_EQ(Run(L"/q /norestart /exitcode " + LogArgument()), 3010);
     EXPECT_EQ(Installer().CallsNamed(L"MsiConfigureProductExW").size(), 1u);
     const std::string product =
         "product " + Narrow(ProductA) + " \"Notes\", language 1033, installed version 1.0.0.0: ";
@@ -370,7 +441,7 @@ TEST_F(RunReportTest, LogsThePathTheServiceGetsOrWhyThereIsNone) {
     EXPECT_EQ(exitCode, 0);
     const std::vector<std::wstring> opened = Installer().summaryPathsOpened;
     ASSERT_FALSE(opened.empty());
-    EXPECT_TRUE(Logged("the installer gets the patch file's short path " + Narrow(opened[0])))
+    EXPECT_TRUE(Logged("the installer gets the patch file's path as " + Narrow(opened[0])))
         << AllEvents();
 }
 
@@ -381,14 +452,17 @@ TEST_F(RunReportTest, LogsTheCatalogueLanguageABoxIsShownInNotTheProductsLocale)
     EXPECT_TRUE(Logged("message 308 in language 1036 not shown: quiet mode")) << AllEvents();
 }
 
-TEST_F(RunReportTest, LogsTheEarlyEndsAndThatThePatchFileIsLeft) {
+TEST_F(RunReportTest, LogsTheEarlyEndsAndThatThePatchFileIsDeleted) {
+    std::string extracted;
+    test::OnReport([&](const test::Report&) {
+        ASSERT_EQ(LeftInTmp().size(), 1u);
+        extracted = Narrow(scratch_.file(LeftInTmp()[0]));
+    });
     Run(L"/q " + LogArgument());
-    const std::vector<std::wstring> left = LeftInTmp();
-    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(LeftInTmp().empty());
     EXPECT_TRUE(Logged("no product of the patch is installed")) << AllEvents();
     EXPECT_TRUE(Logged("message 307 in language 1033 not shown: quiet mode")) << AllEvents();
-    EXPECT_TRUE(Logged("patch file " + Narrow(scratch_.file(left[0])) + " left in place"))
-        << AllEvents();
+    EXPECT_TRUE(Logged("patch file " + extracted + " deleted")) << AllEvents();
 
     DeleteFileW(LogFile().c_str());
     SetPatch(L"1.1", ProductA);
@@ -413,9 +487,9 @@ TEST_F(RunReportTest, LogsWhatExtractAndInfoRunsDid) {
         Run(LogArgument() + L" /i");
         EXPECT_EQ(watcher.Finish().size(), 1u);
     }
-    EXPECT_TRUE(
-        Logged("info: box shown with products A B, target versions 1.0,, upgrade version 2.0"))
+    EXPECT_TRUE(Logged("info: products A B, target versions 1.0,, upgrade version 2.0"))
         << AllEvents();
+    EXPECT_TRUE(Logged("info: box shown")) << AllEvents();
     Run(LogArgument() + L" /pi");
     EXPECT_TRUE(Logged("nothing to do (/pi)")) << AllEvents();
 }
@@ -456,7 +530,9 @@ TEST_F(RunReportTest, EnablesTheInstallerLogOnlyWithLogAndBeforeTheFirstConfigur
     EXPECT_EQ(mode & INSTALLLOGMODE_LOGONLYONERROR, 0u) << "mode " << mode;
     EXPECT_EQ(Narrow(arguments.substr(arguments.find(L", "))),
               ", " + Narrow(LogFile()) + ".msi.log, " +
-                  std::to_string(INSTALLLOGATTRIBUTES_APPEND) + ")");
+                  std::to_string(INSTALLLOGATTRIBUTES_APPEND | INSTALLLOGATTRIBUTES_FLUSHEACHLINE) +
+                  ")")
+        << "appending, and every line written through before a restart can cut it off";
 
     test::ResetInstaller();
     Installer().anyPathIsPackage = true;
@@ -504,8 +580,10 @@ TEST_F(RunReportTest, ChangesNothingElseWhetherOrNotTheLogCanBeWritten) {
     EXPECT_NE(without.find("300 error=1603\n308\n"), std::string::npos) << without;
     EXPECT_EQ(runWith(LogArgument()), without);
     EXPECT_FALSE(LogText().empty());
-    EXPECT_EQ(runWith(L"/log " + test::Quote(logs_.file(L"missing\\run.log"))), without);
-    EXPECT_FALSE(test::FileExists(logs_.file(L"missing\\run.log")));
+    // A folder that cannot be made: a file has its name.
+    test::WriteFileText(logs_.file(L"file"), "");
+    EXPECT_EQ(runWith(L"/log " + test::Quote(logs_.file(L"file\\run.log"))), without);
+    EXPECT_FALSE(test::FileExists(logs_.file(L"file\\run.log")));
     // A log file that another process holds without sharing.
     HANDLE locked =
         CreateFileW(LogFile().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, 0, nullptr);

@@ -20,7 +20,9 @@ class ShowPatchInfoTest : public testing::Test {
     void SetUp() override {
         test::ResetInstaller();
         Installer().anyPathIsPackage = true;
+        TheRunSettings = RunSettings();
     }
+    void TearDown() override { TheRunSettings = RunSettings(); }
 
     test::ObservedBox ShowInfo() {
         test::BoxWatcher watcher;
@@ -95,14 +97,40 @@ TEST_F(ShowPatchInfoTest, AsksForAnExclamationOkBoxTopmostAndForegroundWithoutOw
     EXPECT_EQ(Narrow(recorder.boxes()[0].title), "Info");
 }
 
-TEST_F(ShowPatchInfoTest, ReadsEachPropertyOnceClosesItsHandlesAndLeavesThePatchFile) {
+TEST_F(ShowPatchInfoTest, ReadsEachPropertyOnceClosesItsHandlesAndDeletesThePatchFile) {
     InfoTextFor(L"A", L"2.0;1.0,");
     const std::vector<std::wstring> reads = Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW");
     ASSERT_EQ(reads.size(), 2u);
     EXPECT_EQ(Narrow(reads[0]), "MsiSummaryInfoGetPropertyW(7, 2048)");
     EXPECT_EQ(Narrow(reads[1]), "MsiSummaryInfoGetPropertyW(5, 2048)");
-    EXPECT_EQ(test::ListDirectory(scratch_.path()).size(), 1u);
+    EXPECT_TRUE(test::ListDirectory(scratch_.path()).empty()) << "nothing left in TMP";
     EXPECT_EQ(Installer().handlesOpened, Installer().handlesClosed);
+}
+
+// Silent runs and sessions without a desktop: no one could close the box.
+TEST_F(ShowPatchInfoTest, AsksForNoBoxWithoutInfoBoxes) {
+    Installer().anyPackage.properties[7] = L"A";
+    Installer().anyPackage.properties[5] = L"2.0;1.0,";
+    TheRunSettings.infoBoxes = false;
+    test::MessageBoxRecorder recorder;
+    ShowPatchInfo();
+    ShowHelp();
+    EXPECT_TRUE(recorder.boxes().empty()) << recorder.boxes().size() << " boxes";
+    EXPECT_TRUE(test::ListDirectory(scratch_.path()).empty());
+}
+
+TEST_F(ShowPatchInfoTest, ListsEverySwitchInAnInformationBoxTitledWithTheProgramsName) {
+    test::MessageBoxRecorder recorder;
+    ShowHelp();
+    ASSERT_EQ(recorder.boxes().size(), 1u);
+    EXPECT_EQ(recorder.boxes()[0].style, messages::StyleHelpBox);
+    EXPECT_EQ(recorder.boxes()[0].owner, nullptr);
+    EXPECT_EQ(Narrow(recorder.boxes()[0].title), "flow_tests");
+    const std::string text = Narrow(recorder.boxes()[0].text);
+    for (const char* item :
+         {"flow_tests.exe", "/q\t", "/qn, /quiet\t", "/norestart\t", "/log PATH\t", "/exitcode\t",
+          "/e [PATH]\t", "/i\t", "/pi\t", "/?, /h, /help\t"})
+        EXPECT_NE(text.find(item), std::string::npos) << item << " missing from\n" << text;
 }
 
 } // namespace

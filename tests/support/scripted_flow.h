@@ -4,9 +4,11 @@
 #pragma once
 
 #include "common/program_state.h"
+#include "launcher/launcher.h"
 #include "products/products.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"
+#include "tests/support/restart_recorder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,12 +24,15 @@ class ScriptedFlowTest : public testing::Test {
         ProductInventory.clear();
         CurrentProductName.clear();
         QuietMode = false;
+        TheRunSettings = RunSettings();
         SetThreadLocale(1033);
         Installer().anyPathIsPackage = true;
+        restarts_.Reset();
     }
     void TearDown() override {
         ProductInventory.clear();
         QuietMode = false;
+        TheRunSettings = RunSettings();
         SetThreadLocale(1033);
     }
 
@@ -47,6 +52,9 @@ class ScriptedFlowTest : public testing::Test {
         product.properties[L"Language"] = language;
         return product;
     }
+
+    // Every test of the flow has it: no run restarts the computer.
+    RestartRecorder restarts_;
 };
 
 } // namespace test

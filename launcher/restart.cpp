@@ -1,0 +1,40 @@
+#include "common/holder.h"
+#include "launcher/launcher.h"
+
+#include <windows.h>
+
+#include <reason.h>
+
+namespace {
+
+// A planned restart for an installation, as the event log records it.
+constexpr DWORD RestartReason =
+    SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION | SHTDN_REASON_FLAG_PLANNED;
+
+} // namespace
+
+bool RestartComputer() {
+    KernelHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, token.put()))
+        return false;
+    TOKEN_PRIVILEGES enable = {};
+    enable.PrivilegeCount = 1;
+    enable.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!LookupPrivilegeValueW(nullptr, SE_SHUTDOWN_NAME, &enable.Privileges[0].Luid))
+        return false;
+    TOKEN_PRIVILEGES previous = {}; // room for the one privilege changed
+    DWORD previousSize = sizeof previous;
+    if (!AdjustTokenPrivileges(token.get(), FALSE, &enable, sizeof previous, &previous,
+                               &previousSize))
+        return false;
+    // Success without the privilege enabled: the account does not hold it.
+    if (GetLastError() == ERROR_NOT_ALL_ASSIGNED)
+        return false;
+    // No EWX_FORCE: programs with unsaved work are asked, not killed.
+    const BOOL started = ExitWindowsEx(EWX_REBOOT, RestartReason);
+    const DWORD error = GetLastError();
+    // Back as it was: the privilege was enabled for the call alone.
+    AdjustTokenPrivileges(token.get(), FALSE, &previous, 0, nullptr, nullptr);
+    SetLastError(error);
+    return started != FALSE;
+}

@@ -1,0 +1,37 @@
+#include "launcher/launcher.h"
+
+#include <windows.h>
+
+RunSettings TheRunSettings;
+
+RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisible) {
+    RunSettings settings;
+    settings.desktopVisible = desktopVisible;
+    // Without a desktop no one could close a box: the run is as silent as "/qn".
+    const bool silent = mode.silentMode || !desktopVisible;
+    settings.resultBoxes = !quiet && !silent;
+    settings.infoBoxes = !silent;
+    settings.installerUiLevel = silent ? installer::UiLevelNone : installer::UiLevelBasicHideCancel;
+    settings.restartWhenNeeded = !mode.noRestart;
+    return settings;
+}
+
+const wchar_t* WhyBoxesAreOff() {
+    if (!TheRunSettings.desktopVisible)
+        return L"no desktop";
+    return TheRunMode.silentMode ? L"silent mode" : L"quiet mode";
+}
+
+bool SessionHasVisibleDesktop() {
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
+                                   &needed))
+        return false;
+    if ((flags.dwFlags & WSF_VISIBLE) == 0)
+        return false;
+    // Session 0 holds the services; since Windows Vista no user sees it, even
+    // through its interactive window station.
+    DWORD session = 0;
+    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0;
+}
