@@ -205,6 +205,27 @@ TEST_F(InstallFlowTest, DeletesThePatchFileAtEveryEarlyEnd) {
     }
 }
 
+// With TMP naming a missing folder the copy lands at the root of the current
+// drive, "\\MSP<n>": the service, which has another current directory, gets
+// the full path.
+TEST_F(InstallFlowTest, HandsTheServiceTheFullPathOfACopyAtTheDrivesRoot) {
+    const test::ScopedEnvironment tmp(L"TMP", scratch_.file(L"missing").c_str());
+    const std::wstring current = test::ModuleDirectory();
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch_.path().c_str()));
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    std::wstring commandLine;
+    Installer().onConfigure = [&](const std::wstring&, const std::wstring& line) {
+        commandLine = line;
+    };
+    const std::string reports = Run();
+    SetCurrentDirectoryW(current.c_str());
+    EXPECT_EQ(reports, "301 1033 'Notes'\n");
+    const std::wstring drive = scratch_.path().substr(0, 3); // "C:\\"
+    EXPECT_EQ(Narrow(commandLine.substr(0, 10)), Narrow(L"PATCH=\"" + drive)) << Narrow(commandLine);
+    const std::wstring file = commandLine.substr(7, commandLine.find(L'"', 7) - 7);
+    EXPECT_FALSE(test::FileExists(file)) << Narrow(file) << " is deleted at the end";
+}
+
 // The installer reads PATCH as a ";"-separated list: a temporary folder whose
 // name has ";" is handed over in its short form.
 TEST_F(InstallFlowTest, HandsTheServiceAPathWithoutSemicolonsWhenTheFolderHasOne) {

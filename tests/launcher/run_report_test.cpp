@@ -494,6 +494,30 @@ TEST_F(RunReportTest, LogsWhatExtractAndInfoRunsDid) {
     EXPECT_TRUE(Logged("nothing to do (/pi)")) << AllEvents();
 }
 
+// "/log" makes its folder; it never writes into the patch that "/e" writes,
+// however the two paths are spelt.
+TEST_F(RunReportTest, MakesTheLogsFolderButNeverLogsIntoTheExtractedPatch) {
+    const std::wstring nested = logs_.file(L"new\\folder\\run.log");
+    Run(L"/q junk " + test::Quote(L"two words") + L" /log " + test::Quote(nested));
+    const std::vector<std::uint8_t> bytes = test::ReadFileBytes(nested);
+    const std::string text(bytes.begin(), bytes.end());
+    for (const char* event : {"argument ignored: junk\r\n", "argument ignored: two words\r\n",
+                              " exit code 0 (with /exitcode it would be 1642)\r\n"})
+        EXPECT_NE(text.find(event), std::string::npos) << event << " missing in\n" << text;
+
+    const std::wstring alone = scratch_.file(L"alone.msp");
+    Run(L"/e " + test::Quote(alone));
+    const std::wstring out = scratch_.file(L"out.msp");
+    const std::wstring current = test::ModuleDirectory();
+    SetCurrentDirectoryW(scratch_.path().c_str());
+    for (const std::wstring& log : {out, std::wstring(L"OUT.MSP"), std::wstring(L".\\out.msp")}) {
+        EXPECT_EQ(Run(L"/e " + test::Quote(out) + L" /exitcode /log " + test::Quote(log)), 0);
+        EXPECT_EQ(test::ReadFileBytes(out), test::ReadFileBytes(alone))
+            << "log " << Narrow(log) << " went into the patch";
+    }
+    SetCurrentDirectoryW(current.c_str());
+}
+
 TEST_F(RunReportTest, AppendsToAnExistingLog) {
     test::WriteFileText(LogFile(), "earlier\r\n");
     Run(L"/q " + LogArgument());
