@@ -27,7 +27,7 @@ std::wstring HelpText(const std::wstring& programFile) {
            programFile +
            L" [switches]\n\n"
            L"/q\tno result messages\n"
-           L"/qn, /quiet\tno messages and no installer interface at all (run it elevated)\n"
+           L"/qn, /quiet\tno messages and no installer interface (run it elevated or as SYSTEM)\n"
            L"/norestart\tnever restart the computer; exit code 3010 with /exitcode says a "
            L"restart is needed\n"
            L"/log PATH\talso append what the run does to the file PATH\n"
