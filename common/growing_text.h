@@ -34,3 +34,13 @@ template <typename Read> bool ReadGrowingText(Read read, std::wstring& text) {
         buffer.assign(result, L'\0');
     }
 }
+
+// The full path of `path` (a relative one against the current directory);
+// `full` is assigned only on success.
+inline bool ReadFullPath(const std::wstring& path, std::wstring& full) {
+    return ReadGrowingText(
+        [&path](wchar_t* buffer, DWORD capacity) {
+            return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
+        },
+        full);
+}

@@ -126,11 +126,7 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
 // ERROR_INVALID_NAME.
 bool PathTheServiceCanTake(const std::wstring& extracted, std::wstring& usable) {
     std::wstring path;
-    if (!ReadGrowingText(
-            [&extracted](wchar_t* buffer, DWORD capacity) {
-                return GetFullPathNameW(extracted.c_str(), capacity, buffer, nullptr);
-            },
-            path))
+    if (!ReadFullPath(extracted, path))
         return false;
     if (path.find(L';') == std::wstring::npos) {
         usable = path;

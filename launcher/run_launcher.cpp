@@ -45,11 +45,7 @@ DWORD Extract() {
 bool SameFullPath(const std::wstring& left, const std::wstring& right) {
     const auto full = [](const std::wstring& path) {
         std::wstring text = path;
-        ReadGrowingText(
-            [&path](wchar_t* buffer, DWORD capacity) {
-                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
-            },
-            text);
+        ReadFullPath(path, text);
         return text;
     };
     return CompareStringOrdinal(full(left).c_str(), -1, full(right).c_str(), -1, TRUE) ==

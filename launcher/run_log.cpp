@@ -67,11 +67,7 @@ FileHandle OpenForAppending(const std::wstring& path) {
 // that follows tells whether the folder is there.
 void MakeFoldersFor(const std::wstring& path) {
     std::wstring full = path;
-    ReadGrowingText(
-        [&path](wchar_t* buffer, DWORD capacity) {
-            return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
-        },
-        full);
+    ReadFullPath(path, full);
     for (std::wstring::size_type separator = full.find_first_of(L"\\/", 1);
          separator != std::wstring::npos; separator = full.find_first_of(L"\\/", separator + 1))
         CreateDirectoryW(full.substr(0, separator).c_str(), nullptr);
@@ -174,11 +170,7 @@ std::wstring InstallerLogPath(const std::wstring& logPath) {
     // The service may write from another process with another current
     // directory, so it gets a full path.
     std::wstring full;
-    if (!ReadGrowingText(
-            [&path](wchar_t* buffer, DWORD capacity) {
-                return GetFullPathNameW(path.c_str(), capacity, buffer, nullptr);
-            },
-            full))
+    if (!ReadFullPath(path, full))
         return path;
     return full;
 }
