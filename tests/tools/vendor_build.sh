@@ -5,7 +5,9 @@
 # throw-away signing certificate, writes a patch as other authoring tools do
 # (source locations in its keywords), stamps it with the patch writer, and
 # builds PatchLauncher.exe around the stamped copy with the maker's name and
-# the certificate. Windows programs run in WINEPREFIX.
+# the certificate, timestamped by a throw-away timestamp authority on
+# 127.0.0.1 that runs for the length of the build. Windows programs run in
+# WINEPREFIX.
 #
 # rebuild: builds the same launcher again, unsigned, in another folder
 # (WORK_DIR/rebuild) and so at another time, and checks what a reviewer
@@ -13,9 +15,58 @@
 # byte.
 set -eu
 mode=$1 cmake=$2 source=$3 work=$4 writer=$5 maker=$6 maker_ja=$7
+here=$(cd "$(dirname "$0")" && pwd)
 run() { "$source/cmake/wine-run.sh" "$@"; }
 mkdir -p "$work"
 cd "$work"
+
+# A throw-away RFC 3161 timestamp authority: its certificate (for timestamping
+# only) and its openssl configuration in WORK_DIR/tsa.
+tsa_pid=
+start_timestamp_authority() {
+    mkdir -p tsa
+    if [ ! -f tsa/tsa.pem ]; then
+        openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa/tsa-key.pem -out tsa/tsa.pem \
+            -days 2 -subj "/CN=PatchLauncher test timestamp authority" \
+            -addext "extendedKeyUsage=critical,timeStamping" > tsa/openssl.log 2>&1
+    fi
+    echo 01 > tsa/serial
+    cat > tsa/tsa.cnf <<EOF
+[ tsa ]
+default_tsa = test_tsa
+[ test_tsa ]
+serial = $work/tsa/serial
+signer_cert = $work/tsa/tsa.pem
+certs = $work/tsa/tsa.pem
+signer_key = $work/tsa/tsa-key.pem
+signer_digest = sha256
+default_policy = 1.3.6.1.4.1.4146.2.3
+digests = sha1, sha256, sha384, sha512
+accuracy = secs:1
+ess_cert_id_alg = sha256
+EOF
+    rm -f tsa/port
+    python3 "$here/timestamp_authority.py" "$work/tsa/tsa.cnf" "$work/tsa/port" \
+        2>> tsa/server.log &
+    tsa_pid=$!
+    tries=0
+    until [ -s tsa/port ]; do
+        tries=$((tries + 1))
+        if [ $tries -ge 100 ] || ! kill -0 "$tsa_pid" 2>/dev/null; then
+            echo "the timestamp authority did not start:"; cat tsa/server.log; exit 1
+        fi
+        sleep 0.1
+    done
+    timestamp_url="http://127.0.0.1:$(cat tsa/port)/"
+}
+stop_timestamp_authority() {
+    if [ -n "$tsa_pid" ]; then
+        kill "$tsa_pid" 2>/dev/null || true
+        wait "$tsa_pid" 2>/dev/null || true
+        tsa_pid=
+    fi
+}
+trap stop_timestamp_authority EXIT
 
 # configure_launcher TREE OPTION...: the vendor's patch and names, and OPTIONs.
 configure_launcher() {
@@ -28,6 +79,7 @@ configure_launcher() {
 case "$mode" in
 build)
     rm -f ./*.pem ./*.pfx ./*.msp password.txt
+    rm -rf tsa
     # The certificate, and a second one that must not verify the signature.
     printf 'vendor-test' > password.txt
     for name in vendor other; do
@@ -44,10 +96,15 @@ build)
         --keywords '\\server\patches\;https://example.com/patches/'
     run "$writer" stamp "Z:$work/vendor.msp" "Z:$work/stamped.msp"
 
+    start_timestamp_authority
     configure_launcher build -DSIGN_PKCS12="$work/vendor.pfx" \
-        -DSIGN_PASSWORD_FILE="$work/password.txt" > configure.log 2>&1 || { cat configure.log; exit 1; }
+        -DSIGN_PASSWORD_FILE="$work/password.txt" -DSIGN_TIMESTAMP_URL="$timestamp_url" \
+        > configure.log 2>&1 || { cat configure.log; exit 1; }
     "$cmake" --build "$work/build" --target PatchLauncher > build.log 2>&1 ||
         { cat build.log; exit 1; }
+    stop_timestamp_authority
+    # The authority is gone: a later build of this tree signs without a timestamp.
+    "$cmake" -DSIGN_TIMESTAMP_URL= "$work/build" >> configure.log 2>&1 || { cat configure.log; exit 1; }
     echo "built $work/build/PatchLauncher.exe"
     ;;
 
