@@ -1,5 +1,5 @@
 #!/bin/sh
-# vendor_build.sh build|rebuild CMAKE SOURCE_DIR WORK_DIR WRITER_EXE MAKER_NAME MAKER_NAME_JA
+# vendor_build.sh build|rebuild|options CMAKE SOURCE_DIR WORK_DIR WRITER_EXE MAKER_NAME MAKER_NAME_JA
 #
 # build: builds a launcher the way a vendor does, in WORK_DIR/build: makes a
 # throw-away signing certificate, writes a patch as other authoring tools do
@@ -13,6 +13,9 @@
 # (WORK_DIR/rebuild) and so at another time, and checks what a reviewer
 # checks: the signed launcher without its signature is the rebuild, byte for
 # byte.
+#
+# options: in the rebuild's folder, what configure says it makes and the
+# options and signing inputs it refuses; each refusal leaves no launcher.
 set -eu
 mode=$1 cmake=$2 source=$3 work=$4 writer=$5 maker=$6 maker_ja=$7
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +24,8 @@ mkdir -p "$work"
 cd "$work"
 
 # A throw-away RFC 3161 timestamp authority: its certificate (for timestamping
-# only) and its openssl configuration in WORK_DIR/tsa.
+# only) and its openssl configuration in WORK_DIR/tsa. With "broken" its key
+# is missing and every query gets an error.
 tsa_pid=
 start_timestamp_authority() {
     mkdir -p tsa
@@ -30,6 +34,8 @@ start_timestamp_authority() {
             -days 2 -subj "/CN=PatchLauncher test timestamp authority" \
             -addext "extendedKeyUsage=critical,timeStamping" > tsa/openssl.log 2>&1
     fi
+    key=$work/tsa/tsa-key.pem
+    [ "${1:-}" = broken ] && key=$work/tsa/missing-key.pem
     echo 01 > tsa/serial
     cat > tsa/tsa.cnf <<EOF
 [ tsa ]
@@ -38,7 +44,7 @@ default_tsa = test_tsa
 serial = $work/tsa/serial
 signer_cert = $work/tsa/tsa.pem
 certs = $work/tsa/tsa.pem
-signer_key = $work/tsa/tsa-key.pem
+signer_key = $key
 signer_digest = sha256
 default_policy = 1.3.6.1.4.1.4146.2.3
 digests = sha1, sha256, sha384, sha512
@@ -125,8 +131,78 @@ rebuild)
     fi
     ;;
 
+options)
+    set +e
+    failures=0
+    exe=$work/rebuild/PatchLauncher.exe
+    fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+    # says WHAT OPTION...: configure succeeds and its summary holds WHAT.
+    says() {
+        what=$1
+        shift
+        if ! "$cmake" "$@" "$work/rebuild" > options.log 2>&1; then
+            fail "configure with $* failed:"; cat options.log
+        elif ! grep -qF -- "$what" options.log; then
+            fail "configure with $* did not say \"$what\":"; cat options.log
+        else
+            echo "ok   $* says \"$what\""
+        fi
+    }
+    # refused STEP WHAT OPTION...: configure (STEP configure) or the build
+    # after it (STEP build) fails saying WHAT, and removes the launcher that
+    # was there.
+    refused() {
+        step=$1 what=$2
+        shift 2
+        printf 'an earlier launcher' > "$exe"
+        "$cmake" "$@" "$work/rebuild" > options.log 2>&1
+        configured=$?
+        if [ "$step" = build ] && [ $configured -eq 0 ]; then
+            "$cmake" --build "$work/rebuild" --target PatchLauncher > options.log 2>&1 && configured=0 ||
+                configured=1
+        fi
+        if [ $configured -eq 0 ]; then
+            fail "$* was accepted"
+        elif ! tr -s ' \n' '  ' < options.log | grep -qF -- "$what"; then
+            fail "$*: expected \"$what\" in:"; cat options.log
+        elif [ -e "$exe" ]; then
+            fail "$*: a launcher was left behind"
+        else
+            echo "ok   $* refused: $what"
+        fi
+    }
+    digest=$(sha256sum "$work/stamped.msp" | cut -d' ' -f1)
+    says "SHA-256:    $digest" -DMAKER_NAME="$maker"
+    says "maker:      '$maker', in Japanese '$maker_ja' (MAKER_NAME_JA; empty: MAKER_NAME)"
+    # A Japanese name given before stays; emptied, it follows MAKER_NAME.
+    says "maker:      'O'Brien Software', in Japanese '$maker_ja'" -DMAKER_NAME="O'Brien Software"
+    says "maker:      'O'Brien Software', in Japanese too (MAKER_NAME_JA is empty)" -DMAKER_NAME_JA=
+    says "signed:     not signed (SIGN_PKCS12 is empty)"
+
+    refused configure "-DPATCH_PACKGE is not an option of this project; did you mean PATCH_PACKAGE?" \
+        -DPATCH_PACKGE="$work/stamped.msp"
+    refused configure "did you mean MAKER_NAME_JA?" -Dmaker_name_jp="$maker_ja"
+    refused configure "did you mean SIGN_PASSWORD_FILE?" -DSIGN_PASSWORD="$work/password.txt"
+    refused configure "did you mean SIGN_TIMESTAMP_URL?" -DSIGN_TIMESTAMPURL=http://127.0.0.1/
+    says "patch:      $work/stamped.msp" # a misspelt option does not stay behind
+    refused configure "SIGN_TIMESTAMP_URL is given without SIGN_PKCS12." \
+        -DSIGN_TIMESTAMP_URL=http://127.0.0.1/
+    refused configure "SIGN_TIMESTAMP_URL 'ftp://127.0.0.1/' is not the http:// or https:// address" \
+        -DSIGN_PKCS12="$work/vendor.pfx" -DSIGN_PASSWORD_FILE="$work/password.txt" \
+        -DSIGN_TIMESTAMP_URL=ftp://127.0.0.1/
+
+    start_timestamp_authority broken
+    refused build "signing $exe with $work/vendor.pfx (Authenticode, SHA-256), timestamp from $timestamp_url failed; the unsigned file was removed." \
+        -DSIGN_PKCS12="$work/vendor.pfx" -DSIGN_PASSWORD_FILE="$work/password.txt" \
+        -DSIGN_TIMESTAMP_URL="$timestamp_url"
+    stop_timestamp_authority
+    refused build "$work/vendor.pem is not a PKCS#12 file; make one from a PEM certificate and key with: openssl pkcs12 -export" \
+        -DSIGN_PKCS12="$work/vendor.pem" -DSIGN_PASSWORD_FILE= -DSIGN_TIMESTAMP_URL=
+    [ $failures -eq 0 ]
+    ;;
+
 *)
-    echo "usage: $0 build|rebuild CMAKE SOURCE_DIR WORK_DIR WRITER_EXE MAKER_NAME MAKER_NAME_JA" >&2
+    echo "usage: $0 build|rebuild|options CMAKE SOURCE_DIR WORK_DIR WRITER_EXE MAKER_NAME MAKER_NAME_JA" >&2
     exit 2
     ;;
 esac
