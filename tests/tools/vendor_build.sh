@@ -23,54 +23,30 @@ run() { "$source/cmake/wine-run.sh" "$@"; }
 mkdir -p "$work"
 cd "$work"
 
-# A throw-away RFC 3161 timestamp authority: its certificate (for timestamping
-# only) and its openssl configuration in WORK_DIR/tsa. With "broken" its key
-# is missing and every query gets an error.
+# A throw-away RFC 3161 timestamp authority, in WORK_DIR/tsa: its certificate
+# (for timestamping only) and configuration. "broken": its key is missing, so
+# that every query gets an error.
 tsa_pid=
 start_timestamp_authority() {
     mkdir -p tsa
-    if [ ! -f tsa/tsa.pem ]; then
-        openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa/tsa-key.pem -out tsa/tsa.pem \
-            -days 2 -subj "/CN=PatchLauncher test timestamp authority" \
-            -addext "extendedKeyUsage=critical,timeStamping" > tsa/openssl.log 2>&1
-    fi
-    key=$work/tsa/tsa-key.pem
-    [ "${1:-}" = broken ] && key=$work/tsa/missing-key.pem
+    [ -f tsa/tsa.pem ] || openssl req -x509 -newkey rsa:2048 -nodes -keyout tsa/tsa-key.pem \
+        -out tsa/tsa.pem -days 2 -subj "/CN=PatchLauncher test timestamp authority" \
+        -addext "extendedKeyUsage=critical,timeStamping" > tsa/openssl.log 2>&1
+    key=tsa-key.pem
+    [ "${1:-}" = broken ] && key=missing-key.pem
     echo 01 > tsa/serial
-    cat > tsa/tsa.cnf <<EOF
-[ tsa ]
-default_tsa = test_tsa
-[ test_tsa ]
-serial = $work/tsa/serial
-signer_cert = $work/tsa/tsa.pem
-certs = $work/tsa/tsa.pem
-signer_key = $key
-signer_digest = sha256
-default_policy = 1.3.6.1.4.1.4146.2.3
-digests = sha1, sha256, sha384, sha512
-accuracy = secs:1
-ess_cert_id_alg = sha256
-EOF
+    printf '[ tsa ]\ndefault_tsa = test\n[ test ]\nserial = %s\nsigner_cert = %s\nsigner_key = %s\nsigner_digest = sha256\ndefault_policy = 1.3.6.1.4.1.4146.2.3\ndigests = sha256, sha384, sha512\n' \
+        "$work/tsa/serial" "$work/tsa/tsa.pem" "$work/tsa/$key" > tsa/tsa.cnf
     rm -f tsa/port
-    python3 "$here/timestamp_authority.py" "$work/tsa/tsa.cnf" "$work/tsa/port" \
-        2>> tsa/server.log &
+    python3 "$here/timestamp_authority.py" tsa/tsa.cnf tsa/port 2>> tsa/server.log &
     tsa_pid=$!
-    tries=0
-    until [ -s tsa/port ]; do
-        tries=$((tries + 1))
-        if [ $tries -ge 100 ] || ! kill -0 "$tsa_pid" 2>/dev/null; then
-            echo "the timestamp authority did not start:"; cat tsa/server.log; exit 1
-        fi
-        sleep 0.1
-    done
+    for _ in $(seq 100); do [ -s tsa/port ] && break; sleep 0.1; done
+    [ -s tsa/port ] || { echo "the timestamp authority did not start:"; cat tsa/server.log; exit 1; }
     timestamp_url="http://127.0.0.1:$(cat tsa/port)/"
 }
 stop_timestamp_authority() {
-    if [ -n "$tsa_pid" ]; then
-        kill "$tsa_pid" 2>/dev/null || true
-        wait "$tsa_pid" 2>/dev/null || true
-        tsa_pid=
-    fi
+    [ -z "$tsa_pid" ] || { kill "$tsa_pid"; wait "$tsa_pid"; } 2>/dev/null || true
+    tsa_pid=
 }
 trap stop_timestamp_authority EXIT
 
@@ -183,7 +159,6 @@ options)
         -DPATCH_PACKGE="$work/stamped.msp"
     refused configure "did you mean MAKER_NAME_JA?" -Dmaker_name_jp="$maker_ja"
     refused configure "did you mean SIGN_PASSWORD_FILE?" -DSIGN_PASSWORD="$work/password.txt"
-    refused configure "did you mean SIGN_TIMESTAMP_URL?" -DSIGN_TIMESTAMPURL=http://127.0.0.1/
     says "patch:      $work/stamped.msp" # a misspelt option does not stay behind
     refused configure "SIGN_TIMESTAMP_URL is given without SIGN_PKCS12." \
         -DSIGN_TIMESTAMP_URL=http://127.0.0.1/
