@@ -6,7 +6,8 @@
 # touched), in the current folder, so that relative paths in ARGUMENTS name
 # files here. A program with a window (PatchLauncher.exe) runs under
 # box_driver.exe: each message box it shows is printed and closed with OK,
-# then its exit code, so that nothing waits for a display. A program of the
+# then its exit code, so that nothing waits for a display (a run that takes
+# more than an hour is ended). A program of the
 # build folder that is not there yet is built first. BUILD_DIR names another
 # build folder (relative to the source tree) than build/.
 set -eu
@@ -47,4 +48,4 @@ driver=$build/tools/box_driver.exe
 if [ ! -f "$driver" ]; then
     cmake --build "$build" --target box_driver > /dev/null
 fi
-exec "$root/cmake/wine-run.sh" "$driver" "Z:$program" "$@"
+exec "$root/cmake/wine-run.sh" "$driver" --timeout 3600000 "Z:$program" "$@"
