@@ -66,7 +66,8 @@ function(brand_catalogue source output name name_ja error_var)
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${source}")
     if(name STREQUAL "")
         if(NOT name_ja STREQUAL "")
-            set(${error_var} "MAKER_NAME_JA is given without MAKER_NAME; give MAKER_NAME too."
+            set(${error_var}
+                "MAKER_NAME_JA is given without MAKER_NAME; give MAKER_NAME too, or -DMAKER_NAME_JA= to use the catalogue's own names."
                 PARENT_SCOPE)
             return()
         endif()

@@ -4,6 +4,10 @@
 # into a throwaway Wine prefix, runs the launcher twice and "/i" once, and
 # prints each message box and the product before and after.
 #
+# It builds in a folder of its own (build-demo, or DEMO_BUILD_DIR), always
+# around the sample patch and with the catalogue's own texts, unsigned, so
+# that the options of a launcher built for a vendor never reach it.
+#
 # Headless, Wine's null graphics driver is used and the boxes are read and
 # closed for you. With DEMO_DISPLAY=1 and a display (or Xvfb) in DISPLAY, the
 # real boxes are shown and wait for you to press OK.
@@ -11,10 +15,12 @@ set -e
 cd "$(dirname "$0")/.."
 root=$PWD
 scripts/setup-debian.sh
-cmake -S . -B "${BUILD_DIR:-build}" -G Ninja
-cmake --build "${BUILD_DIR:-build}" --target PatchLauncher sample_products box_driver product_info
+build_dir=${DEMO_BUILD_DIR:-build-demo}
+cmake -S . -B "$build_dir" -G Ninja -DPATCHLAUNCHER_TESTS=OFF -DPATCH_PACKAGE= \
+    -DMAKER_NAME= -DMAKER_NAME_JA= -DSIGN_PKCS12= -DSIGN_PASSWORD_FILE= -DSIGN_TIMESTAMP_URL=
+cmake --build "$build_dir" --target PatchLauncher sample_products box_driver product_info
 
-build=$root/${BUILD_DIR:-build}
+build=$root/$build_dir
 export WINEPREFIX=$build/wine/demo
 interactive=
 if [ "${DEMO_DISPLAY:-0}" = 1 ] && [ -n "$DISPLAY" ]; then

@@ -5,7 +5,7 @@ SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
   wine64 wine googletest msitools wixl xvfb x11-utils imagemagick \
-  fonts-noto-cjk fonts-dejavu-core osslsigncode openssl"
+  fonts-noto-cjk fonts-dejavu-core osslsigncode openssl python3"
 missing=
 for p in $packages; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -4,6 +4,37 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <stdexcept>
+
+namespace {
+
+// While nonzero, every allocation of more than this many bytes fails.
+std::size_t FailAllocationsOver = 0;
+
+} // namespace
+
+// The test binary's allocator, so that a test can make storing a path fail.
+// Not inlined: the compiler would otherwise take the free() inside for one
+// that does not match the allocation.
+[[gnu::noinline]] void* operator new(std::size_t size) {
+    if (FailAllocationsOver != 0 && size > FailAllocationsOver)
+        throw std::bad_alloc();
+    if (void* memory = std::malloc(size != 0 ? size : 1))
+        return memory;
+    throw std::bad_alloc();
+}
+
+[[gnu::noinline]] void operator delete(void* memory) noexcept {
+    std::free(memory);
+}
+
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept {
+    std::free(memory);
+}
+
 namespace {
 
 struct ParseCase {
@@ -147,6 +178,57 @@ TEST(ParseCommandLine, ResetsStateOfAnEarlierParse) {
     ParseCommandLine(L"p.exe");
     EXPECT_EQ(Describe(TheRunMode, QuietMode),
               "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0");
+}
+
+// A path that cannot be stored ends parsing there, with the path as it was.
+// The throw and the catch run through the exception runtime that
+// PatchLauncher.exe carries (launcher/exception_globals.cpp).
+TEST(ParseCommandLine, EndsWhereAPathCannotBeStored) {
+    const std::wstring longPath(4000, L'x'); // 8000 bytes and more to store
+    const struct {
+        std::wstring arguments;
+        const char* expected;
+    } cases[] = {
+        {L"/e a /e " + longPath + L" /q",
+         "install=0 extract=1 path='a' info=0 quiet=0 log='' exitcode=0"},
+        {L"/exitcode /log " + longPath + L" /i",
+         "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=1"},
+    };
+    for (const auto& c : cases) {
+        const std::wstring commandLine = L"p.exe " + c.arguments;
+        FailAllocationsOver = 4096;
+        ParseCommandLine(commandLine.c_str());
+        FailAllocationsOver = 0;
+        EXPECT_EQ(Describe(TheRunMode, QuietMode), c.expected)
+            << test::Narrow(c.arguments.substr(0, 16));
+    }
+}
+
+// That runtime keeps what is in flight: a destructor run by the unwinding
+// counts one exception uncaught, and a rethrow finds the one being handled.
+TEST(LauncherExceptionRuntime, KeepsTheExceptionsInFlight) {
+    struct Witness {
+        int& uncaught;
+        ~Witness() { uncaught = std::uncaught_exceptions(); }
+    };
+    int uncaughtWhileUnwinding = -1;
+    int uncaughtInHandler = -1;
+    std::string caught;
+    try {
+        try {
+            const Witness witness{uncaughtWhileUnwinding};
+            throw std::length_error("first");
+        } catch (const std::length_error&) {
+            uncaughtInHandler = std::uncaught_exceptions();
+            throw;
+        }
+    } catch (const std::exception& error) {
+        caught = error.what();
+    }
+    EXPECT_EQ(uncaughtWhileUnwinding, 1);
+    EXPECT_EQ(uncaughtInHandler, 0);
+    EXPECT_EQ(caught, "first");
+    EXPECT_FALSE(std::current_exception()) << "an exception is still being handled";
 }
 
 TEST(ParseCommandLine, NeverExaminesTheProgramPath) {
