@@ -12,6 +12,9 @@ struct VersionNumber {
     std::uint16_t second = 0;
     std::uint16_t third = 0;
     std::uint16_t fourth = 0;
+    // False when a part of the text lay outside 0 to 65535: such a text names
+    // no version and equals nothing, itself included.
+    bool inRange = true;
 };
 
 // Parses "a.b.c.d" (commas count as full stops). Every part present is read,
@@ -19,6 +22,7 @@ struct VersionNumber {
 // number is ignored. Any text yields a value.
 VersionNumber ParseVersion(std::wstring text);
 
+// True when both are versions (in range) with the same four components.
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right);
 
 // The leading decimal integer of a text, signed 32-bit: white space skipped,

@@ -311,7 +311,13 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
                                "306 1033 'Notes'\n", false},
                     TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,",
-                               L"1.5.0.0", "306 1033 'Notes'\n", false}));
+                               L"1.5.0.0", "306 1033 'Notes'\n", false},
+                    TargetCase{"an entry beyond 16 bits names no version", L"2.0.0.0;65537.0.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"a negative entry names no version", L"2.0.0.0;-65535.0.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"an upgrade beyond 16 bits is no version", L"65537.0.0.0;1.5.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false}));
 
 TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntryAndKeepsThePatchFile) {
     SetPatch(L"2.0.0.0;2.0.0.0,1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
