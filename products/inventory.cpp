@@ -1,3 +1,4 @@
+#include "common/guid_text.h"
 #include "installer/installer.h"
 #include "products/products.h"
 
@@ -48,8 +49,10 @@ void BuildInventory(const ProductRecord& templateRecord, const std::wstring& pro
         const std::wstring::size_type separator = remaining.find(L';');
         if (separator == std::wstring::npos || separator == 0)
             return;
+        // The service is handed every code in registry form: a code in lower
+        // case can read as installed and yet not be patched.
         ProductRecord record = templateRecord;
-        record.productCode = remaining.substr(0, separator);
+        record.productCode = RegistryForm(remaining.substr(0, separator));
         if (IsProductInstalled(record.productCode)) {
             record.installedVersion = ReadInstalledVersion(record.productCode);
             ReadProductNameAndLanguage(record.productCode, record.productName, record.language);

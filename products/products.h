@@ -54,5 +54,6 @@ bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& p
                                 std::wstring& language);
 
 // Appends to ProductInventory a copy of `templateRecord` for every installed
-// product of the ";"-separated list, stopping at the first empty entry.
+// product of the ";"-separated list, stopping at the first empty entry; each
+// product code is taken, and asked for, in registry form (upper case).
 void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList);

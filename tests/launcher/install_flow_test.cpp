@@ -538,6 +538,17 @@ INSTANTIATE_TEST_SUITE_P(
                                "301 1033 'Notes'\n308 1033 'Notes'\n",
                                1}));
 
+// The service may find a product by a lower-case code and still not patch it.
+TEST_F(InstallFlowTest, HandsTheServiceEveryProductCodeInRegistryForm) {
+    SetPatch(L"1.1.0.0;1.0.0.0,", LowerA);
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    EXPECT_EQ(Run(), "301 1033 'Notes'\n");
+    for (const std::wstring& call : Installer().calls)
+        EXPECT_EQ(call.find(LowerA), std::wstring::npos) << Narrow(call);
+    ASSERT_EQ(Configured().size(), 1u);
+    EXPECT_NE(Configured()[0].find(ProductA), std::wstring::npos) << Narrow(Configured()[0]);
+}
+
 TEST_F(InstallFlowTest, CountsAdvertisedProductsAsInstalled) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033", 1);
     AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031", 2);

@@ -1,6 +1,7 @@
 #include "tools/patch_writer/patch_writer.h"
 #include "tools/patch_writer/bytes.h"
 
+#include "common/guid_text.h"
 #include "common/holder.h"
 #include "tools/patch_writer/com_scope.h"
 
@@ -312,18 +313,7 @@ bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& sum
 }
 
 bool IsRegistryGuid(const std::wstring& text) {
-    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
-        return false;
-    for (std::size_t i = 1; i < 37; ++i) {
-        const wchar_t ch = text[i];
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (ch != L'-')
-                return false;
-        } else if (!((ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F'))) {
-            return false;
-        }
-    }
-    return true;
+    return IsBracedGuid(text) && RegistryForm(text) == text;
 }
 
 bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& error) {
