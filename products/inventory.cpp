@@ -10,13 +10,19 @@ constexpr DWORD PropertyCapacity = 1024; // characters, terminator included
 
 // A query the service refuses reads as empty: the buffer is cleared first, and
 // whatever a failing call may have left in it is not taken. A value too long
-// for the buffer fails too (ERROR_MORE_DATA) and is not fetched again.
+// for the buffer fails too (ERROR_MORE_DATA); with `retry` it is read once
+// more at exactly its length, otherwise not fetched again.
 std::wstring ReadProductProperty(const std::wstring& productCode, const wchar_t* property,
-                                 std::wstring& buffer) {
+                                 std::wstring& buffer, bool retry = false) {
     buffer.assign(PropertyCapacity, L'\0');
     DWORD length = PropertyCapacity;
-    const UINT result =
-        installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    UINT result = installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    if (result == ERROR_MORE_DATA && retry) {
+        // `length` is the value's size without its terminator.
+        buffer.assign(std::wstring::size_type(length) + 1, L'\0');
+        length = static_cast<DWORD>(buffer.size());
+        result = installer::MsiGetProductInfoW(productCode.c_str(), property, &buffer[0], &length);
+    }
     if (result != ERROR_SUCCESS)
         return std::wstring();
     buffer.back() = L'\0';
@@ -38,7 +44,8 @@ std::wstring ReadInstalledVersion(const std::wstring& productCode) {
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language) {
     std::wstring buffer; // one buffer for both queries
-    productName = ReadProductProperty(productCode, L"ProductName", buffer);
+    // A name of any length is read, for the messages to show it (cut to fit).
+    productName = ReadProductProperty(productCode, L"ProductName", buffer, true);
     language = ReadProductProperty(productCode, L"Language", buffer);
     return true;
 }

@@ -49,7 +49,8 @@ bool IsProductInstalled(const std::wstring& productCode);
 std::wstring ReadInstalledVersion(const std::wstring& productCode);
 
 // Replaces both texts with "ProductName" and "Language" (each empty when the
-// service does not answer); always true.
+// service does not answer); a name longer than 1023 characters costs one more
+// query at its length. Always true.
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language);
 

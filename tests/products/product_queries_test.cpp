@@ -129,6 +129,29 @@ TEST_F(ProductQueriesTest, ReadsValuesUpTo1023CharactersAndNoLonger) {
     EXPECT_EQ(language.size(), 0u) << Narrow(language.substr(0, 20)) << "...";
 }
 
+// A name longer than the buffer used to read as empty ("... and  has been
+// updated"); now it is read at its length, once, and the box cuts it.
+TEST_F(ProductQueriesTest, ReadsANameLongerThanTheBufferWithOneQueryAtItsLength) {
+    for (std::size_t size : {1024u, 1500u, 70000u}) {
+        SCOPED_TRACE("name of " + std::to_string(size));
+        Installer().calls.clear();
+        test::DoubleProduct& product = AddProduct(ProductA);
+        product.properties[L"ProductName"] = std::wstring(size, L'n');
+        std::wstring name;
+        std::wstring language;
+        ReadProductNameAndLanguage(ProductA, name, language);
+        EXPECT_EQ(name.size(), size);
+        EXPECT_EQ(Narrow(language), "1033");
+        const std::vector<std::wstring> expected = {
+            L"MsiGetProductInfoW(" + ProductA + L", ProductName, 1024)",
+            L"MsiGetProductInfoW(" + ProductA + L", ProductName, " + std::to_wstring(size + 1) +
+                L")",
+            L"MsiGetProductInfoW(" + ProductA + L", Language, 1024)",
+        };
+        EXPECT_EQ(Installer().calls, expected);
+    }
+}
+
 TEST_F(ProductQueriesTest, UnknownProductIsLeftOutWithoutPropertyQueries) {
     BuildInventory(ProductRecord(), ProductA);
     EXPECT_TRUE(ProductInventory.empty());
