@@ -21,8 +21,9 @@ using ::MsiQueryProductStateW;
 using ::MsiSetInternalUI;
 using ::MsiSummaryInfoGetPropertyW;
 
-constexpr UINT PropertyKeywords = 5; // PID_KEYWORDS
-constexpr UINT PropertyTemplate = 7; // PID_TEMPLATE
+constexpr UINT PropertyKeywords = 5;  // PID_KEYWORDS
+constexpr UINT PropertyTemplate = 7;  // PID_TEMPLATE
+constexpr UINT PropertyRevNumber = 9; // PID_REVNUMBER: a patch's code, then those it replaces
 
 constexpr INSTALLSTATE StateAdvertised = INSTALLSTATE_ADVERTISED; // 1
 constexpr INSTALLSTATE StateDefault = INSTALLSTATE_DEFAULT;       // 5

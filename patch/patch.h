@@ -35,3 +35,10 @@ bool ReadPatchProducts(std::wstring path, std::wstring& products);
 // read with the service's result.
 bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
                        std::wstring& targetVersions);
+
+// Reads the patch code: the first 38 characters of PID_REVNUMBER (the codes of
+// the patches it replaces may follow), a GUID in braces. `patchCode` is
+// assigned, in registry form, only on success; a text that does not start
+// with a GUID fails with last-error 13 (ERROR_INVALID_DATA), a failed read
+// with the service's result.
+bool ReadPatchCode(std::wstring path, std::wstring& patchCode);

@@ -1,3 +1,4 @@
+#include "common/guid_text.h"
 #include "installer/installer.h"
 #include "patch/patch.h"
 
@@ -78,5 +79,18 @@ bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
     }
     upgradeVersion = text.substr(0, separator);
     targetVersions = text.substr(separator + 1);
+    return true;
+}
+
+bool ReadPatchCode(std::wstring path, std::wstring& patchCode) {
+    std::wstring text;
+    if (!ReadSummaryText(path, installer::PropertyRevNumber, text))
+        return false;
+    const std::wstring code = text.substr(0, GuidTextLength);
+    if (!IsBracedGuid(code)) {
+        SetLastError(ERROR_INVALID_DATA); // 13
+        return false;
+    }
+    patchCode = RegistryForm(code);
     return true;
 }
