@@ -50,6 +50,33 @@ bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& p
     return true;
 }
 
+PatchState ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode) {
+    for (const MSIINSTALLCONTEXT context : installer::ProductContexts) {
+        wchar_t state[16] = {}; // a state number, terminator included
+        DWORD length = 16;
+        const UINT result =
+            installer::MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr, context,
+                                          INSTALLPROPERTY_PATCHSTATE, state, &length);
+        if (result == ERROR_UNKNOWN_PRODUCT)
+            continue; // installed in another context
+        if (result == ERROR_UNKNOWN_PATCH)
+            return PatchState::NotApplied;
+        if (result != ERROR_SUCCESS)
+            return PatchState::Unknown;
+        switch (ReadLeadingInteger(state)) {
+        case MSIPATCHSTATE_APPLIED:
+        case MSIPATCHSTATE_SUPERSEDED:
+        case MSIPATCHSTATE_OBSOLETED:
+            return PatchState::Applied;
+        case MSIPATCHSTATE_REGISTERED:
+            return PatchState::NotApplied;
+        default:
+            return PatchState::Unknown;
+        }
+    }
+    return PatchState::Unknown;
+}
+
 void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList) {
     std::wstring remaining = productList + L";";
     for (;;) {

@@ -54,6 +54,18 @@ std::wstring ReadInstalledVersion(const std::wstring& productCode);
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language);
 
+// What the installer service says of a patch on an installed product.
+enum class PatchState {
+    Applied,    // applied, or replaced by a later patch that the product has
+    NotApplied, // not applied: unknown to the product, or only registered
+    Unknown,    // the service could not say
+};
+
+// The state of patch `patchCode` on the product, asked in the context the
+// product is installed in for the current user (the first of
+// installer::ProductContexts in which the service knows it).
+PatchState ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode);
+
 // Appends to ProductInventory a copy of `templateRecord` for every installed
 // product of the ";"-separated list, stopping at the first empty entry; each
 // product code is taken, and asked for, in registry form (upper case).

@@ -152,6 +152,61 @@ TEST_F(ProductQueriesTest, ReadsANameLongerThanTheBufferWithOneQueryAtItsLength)
     }
 }
 
+const char* StateName(PatchState state) {
+    switch (state) {
+    case PatchState::Applied:
+        return "applied";
+    case PatchState::NotApplied:
+        return "not applied";
+    case PatchState::Unknown:
+        return "unknown";
+    }
+    return "?";
+}
+
+// The service answers "State" 1 (applied), 2 (superseded), 4 (obsoleted) or
+// 8 (registered only), or ERROR_UNKNOWN_PATCH for a patch the product never had.
+TEST_F(ProductQueriesTest, ReadsAPatchsStateInTheContextTheProductIsInstalledIn) {
+    const std::wstring patch = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+    const struct {
+        const char* name;
+        int context;              // 0: the product is not known to the service
+        const wchar_t* stateText; // nullptr: the product does not know the patch
+        UINT result;              // forced result of the query in the product's context
+        PatchState expected;
+        std::vector<int> contextsAsked;
+    } cases[] = {
+        {"applied, per-machine", 4, L"1", 0, PatchState::Applied, {1, 2, 4}},
+        {"superseded", 4, L"2", 0, PatchState::Applied, {1, 2, 4}},
+        {"obsoleted", 4, L"4", 0, PatchState::Applied, {1, 2, 4}},
+        {"registered only", 4, L"8", 0, PatchState::NotApplied, {1, 2, 4}},
+        {"never applied", 4, nullptr, 0, PatchState::NotApplied, {1, 2, 4}},
+        {"applied, per-user managed", 1, L"1", 0, PatchState::Applied, {1}},
+        {"never applied, per-user unmanaged", 2, nullptr, 0, PatchState::NotApplied, {1, 2}},
+        {"a state with no meaning", 4, L"16", 0, PatchState::Unknown, {1, 2, 4}},
+        {"an empty state", 4, L"", 0, PatchState::Unknown, {1, 2, 4}},
+        {"the query fails", 4, L"1", ERROR_BAD_CONFIGURATION, PatchState::Unknown, {1, 2, 4}},
+        {"no context knows the product", 0, nullptr, 0, PatchState::Unknown, {1, 2, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ResetInstaller();
+        if (c.context != 0) {
+            test::DoubleProduct& product = AddProduct(ProductA);
+            product.context = c.context;
+            product.patchInfoResult = c.result;
+            if (c.stateText != nullptr)
+                product.patchStates[patch] = c.stateText;
+        }
+        EXPECT_STREQ(StateName(ReadPatchState(ProductA, patch)), StateName(c.expected));
+        std::vector<std::wstring> expectedCalls;
+        for (int context : c.contextsAsked)
+            expectedCalls.push_back(L"MsiGetPatchInfoExW(" + patch + L", " + ProductA +
+                                    L", (null), " + std::to_wstring(context) + L", State, 16)");
+        EXPECT_EQ(Installer().calls, expectedCalls);
+    }
+}
+
 TEST_F(ProductQueriesTest, UnknownProductIsLeftOutWithoutPropertyQueries) {
     BuildInventory(ProductRecord(), ProductA);
     EXPECT_TRUE(ProductInventory.empty());
