@@ -25,6 +25,11 @@ VersionNumber ParseVersion(std::wstring text);
 // True when both are versions (in range) with the same four components.
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right);
 
+// True for keywords whose target list is one entry equal to the upgrade
+// version ("3.1.21022;3.1.21022,"): a small update, which leaves the version
+// as it was, so that for a product at it the patch's applied state decides.
+bool IsSmallUpdate(const std::wstring& upgradeVersion, const std::wstring& targetVersions);
+
 // The leading decimal integer of a text, signed 32-bit: white space skipped,
 // one optional sign, clamped to the 32-bit range; 0 without digits.
 std::int32_t ReadLeadingInteger(const std::wstring& text);

@@ -75,3 +75,11 @@ bool VersionsEqual(const VersionNumber& left, const VersionNumber& right) {
     return left.inRange && right.inRange && left.first == right.first &&
            left.second == right.second && left.third == right.third && left.fourth == right.fourth;
 }
+
+bool IsSmallUpdate(const std::wstring& upgradeVersion, const std::wstring& targetVersions) {
+    const std::wstring::size_type comma = targetVersions.find(L',');
+    if (comma == std::wstring::npos || comma + 1 != targetVersions.size())
+        return false;
+    return VersionsEqual(ParseVersion(targetVersions.substr(0, comma)),
+                         ParseVersion(upgradeVersion));
+}
