@@ -31,3 +31,13 @@ inline bool IsBracedGuid(const std::wstring& text) {
     }
     return true;
 }
+
+// The GUID that `text` starts with (its first 38 characters), in registry
+// form; false when it does not start with one, leaving `guid` as it was.
+inline bool LeadingGuid(const std::wstring& text, std::wstring& guid) {
+    const std::wstring head = text.substr(0, GuidTextLength);
+    if (!IsBracedGuid(head))
+        return false;
+    guid = RegistryForm(head);
+    return true;
+}

@@ -86,11 +86,9 @@ bool ReadPatchCode(std::wstring path, std::wstring& patchCode) {
     std::wstring text;
     if (!ReadSummaryText(path, installer::PropertyRevNumber, text))
         return false;
-    const std::wstring code = text.substr(0, GuidTextLength);
-    if (!IsBracedGuid(code)) {
+    if (!LeadingGuid(text, patchCode)) {
         SetLastError(ERROR_INVALID_DATA); // 13
         return false;
     }
-    patchCode = RegistryForm(code);
     return true;
 }
