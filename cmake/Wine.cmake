@@ -16,4 +16,8 @@ add_custom_command(OUTPUT ${BUILD_WINEPREFIX_STAMP}
 add_custom_target(build_wineprefix DEPENDS ${BUILD_WINEPREFIX_STAMP})
 
 # The command prefix that runs a Windows program in the build-time prefix.
-set(RUN_IN_BUILD_PREFIX ${CMAKE_COMMAND} -E env WINEPREFIX=${BUILD_WINEPREFIX} ${WINE_RUN})
+# A run that takes longer than the limit is ended (and fails the build), so
+# that nothing the tools meet can keep the build waiting for good.
+set(BUILD_WINE_TIME_LIMIT 300) # seconds
+set(RUN_IN_BUILD_PREFIX ${CMAKE_COMMAND} -E env WINEPREFIX=${BUILD_WINEPREFIX}
+    timeout --kill-after=10 ${BUILD_WINE_TIME_LIMIT} ${WINE_RUN})
