@@ -7,6 +7,10 @@
 
 #include <string>
 
+// The embedded patch: resource type "MSP", name "IDR_MSP" (language 1033).
+constexpr wchar_t PayloadResourceType[] = L"MSP";
+constexpr wchar_t PayloadResourceName[] = L"IDR_MSP";
+
 // Writes the embedded "MSP"/"IDR_MSP" resource of ModuleInstance to `path`.
 // An empty `path` asks for a fresh temporary name, which is written back into
 // `path` (also when a later step fails). True only when the whole payload was

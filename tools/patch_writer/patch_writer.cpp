@@ -476,6 +476,24 @@ bool ReadRootClass(const std::wstring& path, CLSID& rootClass) {
     return true;
 }
 
+bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& names) {
+    ComScope com;
+    ComHolder<IStorage> root;
+    ComHolder<IEnumSTATSTG> elements;
+    if (FAILED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
+                              root.put())) ||
+        FAILED(root.get()->EnumElements(0, nullptr, 0, elements.put())))
+        return false;
+    names.clear();
+    STATSTG element = {};
+    while (elements.get()->Next(1, &element, nullptr) == S_OK) {
+        if (element.type == STGTY_STREAM && element.pwcsName != nullptr)
+            names.push_back(element.pwcsName);
+        CoTaskMemFree(element.pwcsName);
+    }
+    return true;
+}
+
 std::wstring GuidText(const GUID& guid) {
     wchar_t text[39] = {}; // 38 characters and the terminator
     if (StringFromGUID2(guid, text, 39) == 0)

@@ -137,6 +137,10 @@ bool IsDottedVersion(const std::wstring& text);
 // it is not a compound file that can be opened for reading.
 bool ReadRootClass(const std::wstring& path, CLSID& rootClass);
 
+// The stored names of the streams in the root storage of the compound file
+// at `path`; false when it cannot be opened for reading.
+bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& names);
+
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 std::wstring GuidText(const GUID& guid);
 
