@@ -72,6 +72,15 @@ class EndToEnd : public testing::Test {
 
     std::vector<std::wstring> LeftInTmp() const { return test::ListDirectory(scratch_.path()); }
 
+    // A copy of PatchLauncher.exe in `work` around `work`'s file `patch`.
+    static std::wstring LauncherAround(const test::ScratchDirectory& work,
+                                       const std::wstring& patch) {
+        const std::wstring launcher = work.file(L"Launcher.exe");
+        EXPECT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
+                                                work.file(patch), launcher));
+        return launcher;
+    }
+
     static std::string Describe(const test::WatchedRun& run) {
         std::string text;
         for (const test::ObservedBox& box : run.boxes)
@@ -270,9 +279,7 @@ TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
     std::wstring error;
     ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"hotfix.msp"), hotfix, error))
         << Narrow(error);
-    const std::wstring launcher = work.file(L"HotfixLauncher.exe");
-    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
-                                            work.file(L"hotfix.msp"), launcher));
+    const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
     test::ScopedProduct draw;
     ASSERT_TRUE(draw.Install(samples::DrawEn));
 
@@ -301,9 +308,7 @@ TEST_F(EndToEnd, DecidesASmallUpdateWithoutAPatchCodeByTheVersion) {
     summary.SetText(patchwriter::PropertyKeywords, L"1.0.0.0;1.0.0.0,");
     summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"hotfix.msp"), summary));
-    const std::wstring launcher = work.file(L"HotfixLauncher.exe");
-    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
-                                            work.file(L"hotfix.msp"), launcher));
+    const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
     test::ScopedProduct draw;
     ASSERT_TRUE(draw.Install(samples::DrawEn));
 
@@ -358,9 +363,7 @@ TEST_F(EndToEnd, ExitsWith4316ForUnusableKeywords) {
     summary.SetText(patchwriter::PropertyTemplate, samples::NotesEn.productCode);
     summary.SetText(patchwriter::PropertyKeywords, L"1.1.0.0");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"bad.msp"), summary));
-    const std::wstring launcher = work.file(L"BadLauncher.exe");
-    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
-                                            work.file(L"bad.msp"), launcher));
+    const std::wstring launcher = LauncherAround(work, L"bad.msp");
 
     const std::wstring log = work.file(L"sp.log");
     const test::WatchedRun run =
