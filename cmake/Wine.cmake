@@ -6,11 +6,13 @@ set(WINE_PREFIX_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/wine-prefix.sh)
 set(BUILD_WINEPREFIX ${CMAKE_BINARY_DIR}/wine/build)
 set(TEST_WINEPREFIX ${CMAKE_BINARY_DIR}/wine/test)
 
-# The build-time prefix is made once, before any tool runs in it.
+# The build-time prefix is made once, before any tool runs in it, and again
+# when the script that sets it up changes.
 set(BUILD_WINEPREFIX_STAMP ${CMAKE_BINARY_DIR}/wine/build.stamp)
 add_custom_command(OUTPUT ${BUILD_WINEPREFIX_STAMP}
     COMMAND ${WINE_PREFIX_SCRIPT} create ${BUILD_WINEPREFIX}
     COMMAND ${CMAKE_COMMAND} -E touch ${BUILD_WINEPREFIX_STAMP}
+    DEPENDS ${WINE_PREFIX_SCRIPT}
     COMMENT "Creating the Wine prefix for build-time tools"
     VERBATIM)
 add_custom_target(build_wineprefix DEPENDS ${BUILD_WINEPREFIX_STAMP})
