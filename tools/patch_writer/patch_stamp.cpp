@@ -392,6 +392,7 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
     ComScope com;
     std::vector<std::uint8_t> summary;
     std::wstring newKeywords = keywords;
+    std::wstring patchCode;
     bool signature = false;
     {
         ComHolder<IStorage> root;
@@ -432,8 +433,7 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
             return false;
         if (compared && !KeywordsFitTransforms(newKeywords, revisions, error))
             return false;
-        result.smallUpdate = patchcheck::IsSmallUpdateKeywords(newKeywords);
-        LeadingGuid(revisionNumber, result.patchCode);
+        LeadingGuid(revisionNumber, patchCode);
         signature = HasStream(root.get(), SignatureStreamName);
     }
     if (!ReplaceSummaryText(summary, PropertyKeywords, newKeywords)) {
@@ -451,6 +451,8 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
         return false;
     }
     result.keywords = newKeywords;
+    result.smallUpdate = patchcheck::IsSmallUpdateKeywords(newKeywords);
+    result.patchCode = patchCode;
     result.signatureInvalidated = signature;
     return true;
 }
