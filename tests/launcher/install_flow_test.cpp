@@ -275,12 +275,15 @@ TEST_F(InstallFlowTest, ReportsNotTargetedInTheProductsLanguageAndGoesOn) {
     EXPECT_EQ(Run(), "308 1041 'Notes JA'\n301 1031 'Notizen'\n");
 }
 
+constexpr wchar_t HotfixCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}";
+
 struct TargetCase {
     const char* name;
     const wchar_t* keywords;
     const wchar_t* installed;
-    const char* reports;
+    const char* reports; // "<default>": the user's default locale
     bool applied;
+    const wchar_t* patchState = nullptr; // "State" of the patch on the product; none: unknown
 };
 
 class TargetListTest : public InstallFlowTest, public testing::WithParamInterface<TargetCase> {};
@@ -288,8 +291,14 @@ class TargetListTest : public InstallFlowTest, public testing::WithParamInterfac
 TEST_P(TargetListTest, ComparesEntriesInListOrder) {
     const TargetCase& c = GetParam();
     SetPatch(c.keywords, ProductA);
-    AddProduct(ProductA, c.installed, L"Notes", L"1033");
-    EXPECT_EQ(Run(), c.reports) << c.name;
+    Installer().anyPackage.properties[9] = HotfixCode;
+    test::DoubleProduct& product = AddProduct(ProductA, c.installed, L"Notes", L"1033");
+    if (c.patchState != nullptr)
+        product.patchStates[HotfixCode] = c.patchState;
+    std::string expected = c.reports;
+    if (expected.find("<default>") == 4)
+        expected.replace(4, 9, std::to_string(GetUserDefaultLCID()));
+    EXPECT_EQ(Run(), expected) << c.name;
     EXPECT_EQ(Configured().size(), c.applied ? 1u : 0u) << c.name;
 }
 
@@ -317,122 +326,22 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"a negative entry names no version", L"2.0.0.0;-65535.0.0.0,",
                                L"1.0.0.0", "308 1033 'Notes'\n", false},
                     TargetCase{"an upgrade beyond 16 bits is no version", L"65537.0.0.0;1.5.0.0,",
-                               L"1.0.0.0", "308 1033 'Notes'\n", false}));
-
-// A small update ("V;V,": one target entry, the upgrade version) leaves the
-// version as it was: for a product at V the patch's state decides.
-struct SmallUpdateCase {
-    const char* name;
-    const wchar_t* keywords;
-    const wchar_t* patchCode;                    // PID_REVNUMBER
-    std::vector<std::wstring> installed;         // the versions of products A, B, ...
-    std::map<std::wstring, std::wstring> states; // "State" of the patch, by product
-    std::string reports;                         // "<default>": the user's default locale
-    std::size_t configured;
-};
-
-void PrintTo(const SmallUpdateCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class SmallUpdateTest : public InstallFlowTest,
-                        public testing::WithParamInterface<SmallUpdateCase> {};
-
-constexpr wchar_t HotfixCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}";
-
-TEST_P(SmallUpdateTest, DecidesByThePatchsStateForAProductAtItsVersion) {
-    const SmallUpdateCase& c = GetParam();
-    const wchar_t* const codes[] = {ProductA, ProductB};
-    SetPatch(c.keywords, std::wstring(ProductA) + L";" + ProductB);
-    Installer().anyPackage.properties[9] = c.patchCode;
-    for (std::size_t i = 0; i < c.installed.size(); ++i) {
-        test::DoubleProduct& product =
-            AddProduct(codes[i], c.installed[i], L"Notes " + std::to_wstring(i + 1), L"1033");
-        auto state = c.states.find(codes[i]);
-        if (state != c.states.end())
-            product.patchStates[HotfixCode] = state->second;
-    }
-    std::string expected = c.reports;
-    const std::string marker = "<default>";
-    if (expected.find(marker) != std::string::npos)
-        expected.replace(expected.find(marker), marker.size(),
-                         std::to_string(GetUserDefaultLCID()));
-    EXPECT_EQ(Run(), expected) << c.name;
-    EXPECT_EQ(Configured().size(), c.configured) << c.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    States, SmallUpdateTest,
-    testing::Values(SmallUpdateCase{"not applied: the patch is applied",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {},
-                                    "301 1033 'Notes 1'\n",
-                                    1},
-                    SmallUpdateCase{"only registered: the patch is applied",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {{ProductA, L"8"}},
-                                    "301 1033 'Notes 1'\n",
-                                    1},
-                    SmallUpdateCase{"applied: up to date",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {{ProductA, L"1"}},
-                                    "306 <default> 'Notes 1'\n",
-                                    0},
-                    SmallUpdateCase{"superseded: up to date",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {{ProductA, L"2"}},
-                                    "306 <default> 'Notes 1'\n",
-                                    0},
-                    SmallUpdateCase{"one applied, one not: only the second gets it",
-                                    L"3.1.21022;3.1.21022.0,",
-                                    HotfixCode,
-                                    {L"3.1.21022", L"3.1.21022"},
-                                    {{ProductA, L"1"}},
-                                    "301 1033 'Notes 2'\n",
-                                    1},
-                    SmallUpdateCase{"another version: 308, and the pass goes on",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21000", L"3.1.21022"},
-                                    {},
-                                    "308 1033 'Notes 1'\n301 1033 'Notes 2'\n",
-                                    1},
-                    SmallUpdateCase{"no readable patch code: the version decides",
-                                    L"3.1.21022;3.1.21022,",
-                                    L"Hotfix 7",
-                                    {L"3.1.21022"},
-                                    {},
-                                    "306 <default> 'Notes 1'\n",
-                                    0},
-                    SmallUpdateCase{"a state the service cannot give: the version decides",
-                                    L"3.1.21022;3.1.21022,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {{ProductA, L"garbage"}},
-                                    "306 <default> 'Notes 1'\n",
-                                    0},
-                    SmallUpdateCase{"two entries are no small update: the early 306 stays",
-                                    L"3.1.21022;3.1.21022,3.1.21000,",
-                                    HotfixCode,
-                                    {L"3.1.21000"},
-                                    {},
-                                    "306 1033 'Notes 1'\n",
-                                    0},
-                    SmallUpdateCase{"two entries are no small update: the version decides",
-                                    L"3.1.21022;3.1.21022,3.1.21000,",
-                                    HotfixCode,
-                                    {L"3.1.21022"},
-                                    {},
-                                    "306 <default> 'Notes 1'\n",
-                                    0}));
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    // A small update ("V;V,"): at V the patch's state decides.
+                    TargetCase{"small update not applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "301 1033 'Notes'\n", true},
+                    TargetCase{"small update only registered", L"3.1.21022;3.1.21022.0,",
+                               L"3.1.21022", "301 1033 'Notes'\n", true, L"8"},
+                    TargetCase{"small update applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "306 <default> 'Notes'\n", false, L"1"},
+                    TargetCase{"small update superseded", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "306 <default> 'Notes'\n", false, L"2"},
+                    TargetCase{"small update, a state with no meaning", L"3.1.21022;3.1.21022,",
+                               L"3.1.21022", "306 <default> 'Notes'\n", false, L"garbage"},
+                    TargetCase{"small update at another version: no early 306",
+                               L"3.1.21022;3.1.21022,", L"3.1.21000", "308 1033 'Notes'\n", false},
+                    TargetCase{"two entries are no small update", L"3.1.21022;3.1.21022,3.1.21000,",
+                               L"3.1.21022", "306 <default> 'Notes'\n", false}));
 
 TEST_F(InstallFlowTest, AsksNothingOfThePatchsStateUnlessItIsASmallUpdate) {
     Installer().anyPackage.properties[9] = HotfixCode;
