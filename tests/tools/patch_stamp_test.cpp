@@ -239,14 +239,10 @@ TEST_F(PatchStamp, RefusesGivenKeywordsThatTheCheckOrTheTransformsContradict) {
         const wchar_t* said;  // nullptr: written
         bool forceWritesThem; // --force writes them
     } cases[] = {
-        {L"1.1.0.0;1.0.5.0,1.0.0.0,", nullptr, true},
-        {L"1.1.0.0;1.0.0.0,1.0.5.0,0.9.0.0,", nullptr, true},
+        {L"1.1.0.0;1.0.5.0,1.0.0.0,0.9.0.0,", nullptr, true},
         {L"10.0.1075.23,10.0.1075.25;",
          L"has the upgrade version '10.0.1075.23,10.0.1075.25', which is not a dotted version",
          false},
-        {L"1.1.0.0;1.0.0.0", L"has the target entry '1.0.0.0', which is not followed by \",\"",
-         false},
-        {L"1.1.0.0", L"has no \";\"", false},
         {L"1.1.0.0;1.1.0.0,",
          L"the keywords' target list '1.1.0.0,' does not name 1.0.0.0, the version that the "
          L"transform 'T1ToUpgrade' takes {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10} from; give "
@@ -277,15 +273,6 @@ TEST_F(PatchStamp, RefusesGivenKeywordsThatTheCheckOrTheTransformsContradict) {
                 EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:" + Narrow(c.keywords));
         }
     }
-}
-
-TEST_F(PatchStamp, SaysThatAMissingInputDoesNotExist) {
-    patchwriter::StampResult result;
-    std::wstring error;
-    const std::wstring missing = scratch_.file(L"missing.msp");
-    EXPECT_FALSE(patchwriter::StampPatchPackage(missing, scratch_.file(L"out.msp"), L"", false,
-                                                result, error));
-    EXPECT_EQ(Narrow(error), "'" + Narrow(missing) + "' does not exist");
 }
 
 TEST_F(PatchStamp, SaysWhenTheCopysSignatureNoLongerMatches) {
