@@ -19,6 +19,13 @@ create)
     fi
     mkdir -p "$WINEPREFIX"
     "$here/wine-run.sh" wineboot.exe -i >/dev/null 2>&1
+    # A program that crashes ends at once: no debugger is started and no crash
+    # dialog waits for someone to close it (the build would hang on it).
+    aedebug='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
+    "$here/wine-run.sh" reg.exe add "$aedebug" /v Debugger /d '' /f >/dev/null 2>&1
+    "$here/wine-run.sh" reg.exe add "$aedebug" /v Auto /d 1 /f >/dev/null 2>&1
+    "$here/wine-run.sh" reg.exe add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog \
+        /t REG_DWORD /d 0 /f >/dev/null 2>&1
     # Message boxes work headless with the null driver.
     [ "${WINE_GRAPHICS:-null}" = x11 ] || "$here/wine-run.sh" reg.exe add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     "$wineserver" -w

@@ -15,14 +15,21 @@ namespace installer {
 using ::MsiCloseHandle;
 using ::MsiConfigureProductExW;
 using ::MsiEnableLogW;
+using ::MsiGetPatchInfoExW;
 using ::MsiGetProductInfoW;
 using ::MsiGetSummaryInformationW;
 using ::MsiQueryProductStateW;
 using ::MsiSetInternalUI;
 using ::MsiSummaryInfoGetPropertyW;
 
-constexpr UINT PropertyKeywords = 5; // PID_KEYWORDS
-constexpr UINT PropertyTemplate = 7; // PID_TEMPLATE
+constexpr UINT PropertyKeywords = 5;  // PID_KEYWORDS
+constexpr UINT PropertyTemplate = 7;  // PID_TEMPLATE
+constexpr UINT PropertyRevNumber = 9; // PID_REVNUMBER: a patch's code, then those it replaces
+
+// The contexts a product can be installed in for the current user: per-user
+// managed, per-user unmanaged, per-machine. A product is in one of them.
+constexpr MSIINSTALLCONTEXT ProductContexts[] = {
+    MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE};
 
 constexpr INSTALLSTATE StateAdvertised = INSTALLSTATE_ADVERTISED; // 1
 constexpr INSTALLSTATE StateDefault = INSTALLSTATE_DEFAULT;       // 5

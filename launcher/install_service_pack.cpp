@@ -83,6 +83,24 @@ void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
     }
 }
 
+// For a product at the version of a small update: true when the installer
+// service says the patch is not applied to it. A patch code that cannot be
+// read, or a state the service cannot give, leaves the version to decide.
+bool SmallUpdateIsMissing(const ProductRecord& record, const std::wstring& patchFile) {
+    std::wstring patchCode;
+    if (!ReadPatchCode(patchFile, patchCode)) {
+        LogLine(L"patch code (PID_REVNUMBER) could not be read, error ", GetLastError(),
+                L": the version decides");
+        return false;
+    }
+    const PatchState state = ReadPatchState(record.productCode, patchCode);
+    LogLine(L"installer: patch ", patchCode, L" on ", record.productCode, L": ",
+            state == PatchState::Applied      ? L"applied"
+            : state == PatchState::NotApplied ? L"not applied"
+                                              : L"state unknown, the version decides");
+    return state == PatchState::NotApplied;
+}
+
 // Decides for one product and acts; counts it when already up to date.
 Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
                        std::size_t& upToDateCount) {
@@ -92,7 +110,15 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     std::wstring remaining = record.targetVersions;
     const VersionNumber installed = ParseVersion(record.installedVersion);
     const VersionNumber upgrade = ParseVersion(record.upgradeVersion);
+    // A small update serves only its own version, where the patch's state
+    // decides; other versions get 308, not the early 306.
+    const bool smallUpdate = IsSmallUpdate(record.upgradeVersion, record.targetVersions);
     if (VersionsEqual(installed, upgrade)) {
+        if (smallUpdate && SmallUpdateIsMissing(record, patchFile)) {
+            LogProduct(record, L"the small update is not applied: applying the patch");
+            ApplyPatch(record, patchFile);
+            return Outcome::NextProduct;
+        }
         LogProduct(record, L"up to date");
         TheInstallOutcome.ProductUpToDate();
         ++upToDateCount;
@@ -106,7 +132,7 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
             ApplyPatch(record, patchFile);
             return Outcome::NextProduct;
         }
-        if (VersionsEqual(entry, upgrade)) {
+        if (VersionsEqual(entry, upgrade) && !smallUpdate) {
             LogProduct(record, L"an entry equal to the upgrade version comes first; the pass ends");
             TheInstallOutcome.ProductUpToDate();
             Report(messages::AlreadyUpToDate);

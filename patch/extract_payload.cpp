@@ -124,7 +124,7 @@ bool WritePayload(std::wstring& path, WrittenPayload& payload) {
         path = name;
     }
 
-    HRSRC resource = FindResourceW(ModuleInstance, L"IDR_MSP", L"MSP");
+    HRSRC resource = FindResourceW(ModuleInstance, PayloadResourceName, PayloadResourceType);
     if (resource == nullptr)
         return false;
     const DWORD size = SizeofResource(ModuleInstance, resource);

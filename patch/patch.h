@@ -7,6 +7,10 @@
 
 #include <string>
 
+// The embedded patch: resource type "MSP", name "IDR_MSP" (language 1033).
+constexpr wchar_t PayloadResourceType[] = L"MSP";
+constexpr wchar_t PayloadResourceName[] = L"IDR_MSP";
+
 // Writes the embedded "MSP"/"IDR_MSP" resource of ModuleInstance to `path`.
 // An empty `path` asks for a fresh temporary name, which is written back into
 // `path` (also when a later step fails). True only when the whole payload was
@@ -35,3 +39,10 @@ bool ReadPatchProducts(std::wstring path, std::wstring& products);
 // read with the service's result.
 bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
                        std::wstring& targetVersions);
+
+// Reads the patch code: the first 38 characters of PID_REVNUMBER (the codes of
+// the patches it replaces may follow), a GUID in braces. `patchCode` is
+// assigned, in registry form, only on success; a text that does not start
+// with a GUID fails with last-error 13 (ERROR_INVALID_DATA), a failed read
+// with the service's result.
+bool ReadPatchCode(std::wstring path, std::wstring& patchCode);

@@ -1,3 +1,4 @@
+#include "common/guid_text.h"
 #include "installer/installer.h"
 #include "patch/patch.h"
 
@@ -78,5 +79,16 @@ bool ReadPatchVersions(std::wstring path, std::wstring& upgradeVersion,
     }
     upgradeVersion = text.substr(0, separator);
     targetVersions = text.substr(separator + 1);
+    return true;
+}
+
+bool ReadPatchCode(std::wstring path, std::wstring& patchCode) {
+    std::wstring text;
+    if (!ReadSummaryText(path, installer::PropertyRevNumber, text))
+        return false;
+    if (!LeadingGuid(text, patchCode)) {
+        SetLastError(ERROR_INVALID_DATA); // 13
+        return false;
+    }
     return true;
 }

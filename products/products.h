@@ -12,6 +12,9 @@ struct VersionNumber {
     std::uint16_t second = 0;
     std::uint16_t third = 0;
     std::uint16_t fourth = 0;
+    // False when a part of the text lay outside 0 to 65535: such a text names
+    // no version and equals nothing, itself included.
+    bool inRange = true;
 };
 
 // Parses "a.b.c.d" (commas count as full stops). Every part present is read,
@@ -19,7 +22,13 @@ struct VersionNumber {
 // number is ignored. Any text yields a value.
 VersionNumber ParseVersion(std::wstring text);
 
+// True when both are versions (in range) with the same four components.
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right);
+
+// True for keywords whose target list is one entry equal to the upgrade
+// version ("3.1.21022;3.1.21022,"): a small update, which leaves the version
+// as it was, so that for a product at it the patch's applied state decides.
+bool IsSmallUpdate(const std::wstring& upgradeVersion, const std::wstring& targetVersions);
 
 // The leading decimal integer of a text, signed 32-bit: white space skipped,
 // one optional sign, clamped to the 32-bit range; 0 without digits.
@@ -45,10 +54,24 @@ bool IsProductInstalled(const std::wstring& productCode);
 std::wstring ReadInstalledVersion(const std::wstring& productCode);
 
 // Replaces both texts with "ProductName" and "Language" (each empty when the
-// service does not answer); always true.
+// service does not answer); a name longer than 1023 characters costs one more
+// query at its length. Always true.
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language);
 
+// What the installer service says of a patch on an installed product.
+enum class PatchState {
+    Applied,    // applied, or replaced by a later patch that the product has
+    NotApplied, // not applied: unknown to the product, or only registered
+    Unknown,    // the service could not say
+};
+
+// The state of patch `patchCode` on the product, asked in the context the
+// product is installed in for the current user (the first of
+// installer::ProductContexts in which the service knows it).
+PatchState ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode);
+
 // Appends to ProductInventory a copy of `templateRecord` for every installed
-// product of the ";"-separated list, stopping at the first empty entry.
+// product of the ";"-separated list, stopping at the first empty entry; each
+// product code is taken, and asked for, in registry form (upper case).
 void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList);

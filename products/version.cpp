@@ -5,9 +5,13 @@
 
 namespace {
 
-// Cut to the low 16 bits, two's complement.
-std::uint16_t LowBits(std::int32_t value) {
-    return static_cast<std::uint16_t>(value & 0xFFFF);
+// Reads one part into `component`; a value that 16 bits do not hold (a
+// negative one included) makes the whole text no version.
+void ReadPart(const std::wstring& part, std::uint16_t& component, VersionNumber& version) {
+    const std::int32_t value = ReadLeadingInteger(part);
+    if (value < 0 || value > 0xFFFF)
+        version.inRange = false;
+    component = static_cast<std::uint16_t>(value & 0xFFFF);
 }
 
 // Splits off the text before the first full stop of `remainder`; false when
@@ -58,16 +62,24 @@ VersionNumber ParseVersion(std::wstring text) {
     for (std::uint16_t* component : components) {
         std::wstring part;
         if (!TakePart(text, part)) {
-            *component = LowBits(ReadLeadingInteger(text));
+            ReadPart(text, *component, version);
             return version;
         }
-        *component = LowBits(ReadLeadingInteger(part));
+        ReadPart(part, *component, version);
     }
-    version.fourth = LowBits(ReadLeadingInteger(text));
+    ReadPart(text, version.fourth, version);
     return version;
 }
 
 bool VersionsEqual(const VersionNumber& left, const VersionNumber& right) {
-    return left.first == right.first && left.second == right.second && left.third == right.third &&
-           left.fourth == right.fourth;
+    return left.inRange && right.inRange && left.first == right.first &&
+           left.second == right.second && left.third == right.third && left.fourth == right.fourth;
+}
+
+bool IsSmallUpdate(const std::wstring& upgradeVersion, const std::wstring& targetVersions) {
+    const std::wstring::size_type comma = targetVersions.find(L',');
+    if (comma == std::wstring::npos || comma + 1 != targetVersions.size())
+        return false;
+    return VersionsEqual(ParseVersion(targetVersions.substr(0, comma)),
+                         ParseVersion(upgradeVersion));
 }

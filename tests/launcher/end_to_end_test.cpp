@@ -79,6 +79,15 @@ class EndToEnd : public testing::Test {
 
     std::vector<std::wstring> LeftInTmp() const { return test::ListDirectory(scratch_.path()); }
 
+    // A copy of PatchLauncher.exe in `work` around `work`'s file `patch`.
+    static std::wstring LauncherAround(const test::ScratchDirectory& work,
+                                       const std::wstring& patch) {
+        const std::wstring launcher = work.file(L"Launcher.exe");
+        EXPECT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
+                                                work.file(patch), launcher));
+        return launcher;
+    }
+
     static std::string Describe(const test::WatchedRun& run) {
         std::string text;
         for (const test::ObservedBox& box : run.boxes)
@@ -265,6 +274,60 @@ TEST_F(EndToEnd, ReportsAThreePartVersionThatDiffersOnlyInItsLastPartAsNotServed
     EXPECT_TRUE(test::ListProductPatches(samples::TallyEn2_1_99.productCode).empty());
 }
 
+// A small update ("1.0.0.0;1.0.0.0,") for Tessaro Draw 1.0.0.0, written at
+// test time: its transforms leave the version as it is, so only the service's
+// record of the patch tells a patched product from one that is not.
+TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
+    const wchar_t hotfixCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}";
+    patchwriter::PatchDefinition hotfix;
+    hotfix.targets = {{samples::DrawEn.productCode, samples::DrawEn.upgradeCode, L"1033", L""}};
+    hotfix.patchCode = hotfixCode;
+    hotfix.fromVersion = samples::DrawEn.version;
+    hotfix.toVersion = samples::DrawEn.version;
+    test::ScratchDirectory work;
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"hotfix.msp"), hotfix, error))
+        << Narrow(error);
+    const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
+    test::ScopedProduct draw;
+    ASSERT_TRUE(draw.Install(samples::DrawEn));
+
+    const test::WatchedRun first = LaunchProgram(launcher.c_str());
+    ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
+    ExpectBox(first.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
+                               L"Tessaro Draw", test::BoxIcon::Information});
+    const std::vector<std::wstring> patches = test::ListProductPatches(samples::DrawEn.productCode);
+    ASSERT_EQ(patches.size(), 1u) << "the service must have applied it, not only answered 0";
+    EXPECT_EQ(Narrow(patches[0]), Narrow(hotfixCode));
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::DrawEn.productCode)), "1.0.0.0");
+
+    const test::WatchedRun second = LaunchProgram(launcher.c_str());
+    ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
+    ExpectBox(second.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                                messages::TitleUnnecessary, L"Tessaro Draw", test::BoxIcon::Stop});
+    EXPECT_EQ(test::ListProductPatches(samples::DrawEn.productCode).size(), 1u);
+}
+
+// Without a patch code in PID_REVNUMBER the launcher cannot ask about the
+// patch, and the version decides, as for any other patch: "up to date".
+TEST_F(EndToEnd, DecidesASmallUpdateWithoutAPatchCodeByTheVersion) {
+    test::ScratchDirectory work;
+    patchwriter::SummaryInformation summary;
+    summary.SetText(patchwriter::PropertyTemplate, samples::DrawEn.productCode);
+    summary.SetText(patchwriter::PropertyKeywords, L"1.0.0.0;1.0.0.0,");
+    summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+    ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"hotfix.msp"), summary));
+    const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
+    test::ScopedProduct draw;
+    ASSERT_TRUE(draw.Install(samples::DrawEn));
+
+    const test::WatchedRun run = LaunchProgram(launcher.c_str());
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                             messages::TitleUnnecessary, L"Tessaro Draw", test::BoxIcon::Stop});
+    EXPECT_TRUE(test::ListProductPatches(samples::DrawEn.productCode).empty());
+}
+
 std::string ReadText(const std::wstring& path) {
     const std::vector<std::uint8_t> bytes = test::ReadFileBytes(path);
     return std::string(bytes.begin(), bytes.end());
@@ -310,9 +373,7 @@ TEST_F(EndToEnd, ExitsWith4316ForUnusableKeywords) {
     summary.SetText(patchwriter::PropertyTemplate, samples::NotesEn.productCode);
     summary.SetText(patchwriter::PropertyKeywords, L"1.1.0.0");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"bad.msp"), summary));
-    const std::wstring launcher = work.file(L"BadLauncher.exe");
-    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE),
-                                            work.file(L"bad.msp"), launcher));
+    const std::wstring launcher = LauncherAround(work, L"bad.msp");
 
     const std::wstring log = work.file(L"sp.log");
     const test::WatchedRun run =

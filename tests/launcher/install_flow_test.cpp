@@ -322,12 +322,15 @@ TEST_F(InstallFlowTest, ReportsNotTargetedInTheProductsLanguageAndGoesOn) {
     EXPECT_EQ(Run(), "308 1041 'Notes JA'\n301 1031 'Notizen'\n");
 }
 
+constexpr wchar_t HotfixCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}";
+
 struct TargetCase {
     const char* name;
     const wchar_t* keywords;
     const wchar_t* installed;
-    const char* reports;
+    const char* reports; // "<default>": the user's default locale
     bool applied;
+    const wchar_t* patchState = nullptr; // "State" of the patch on the product; none: unknown
 };
 
 class TargetListTest : public InstallFlowTest, public testing::WithParamInterface<TargetCase> {};
@@ -335,8 +338,14 @@ class TargetListTest : public InstallFlowTest, public testing::WithParamInterfac
 TEST_P(TargetListTest, ComparesEntriesInListOrder) {
     const TargetCase& c = GetParam();
     SetPatch(c.keywords, ProductA);
-    AddProduct(ProductA, c.installed, L"Notes", L"1033");
-    EXPECT_EQ(Run(), c.reports) << c.name;
+    Installer().anyPackage.properties[9] = HotfixCode;
+    test::DoubleProduct& product = AddProduct(ProductA, c.installed, L"Notes", L"1033");
+    if (c.patchState != nullptr)
+        product.patchStates[HotfixCode] = c.patchState;
+    std::string expected = c.reports;
+    if (expected.find("<default>") == 4)
+        expected.replace(4, 9, std::to_string(GetUserDefaultLCID()));
+    EXPECT_EQ(Run(), expected) << c.name;
     EXPECT_EQ(Configured().size(), c.applied ? 1u : 0u) << c.name;
 }
 
@@ -358,7 +367,36 @@ INSTANTIATE_TEST_SUITE_P(
                     TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
                                "306 1033 'Notes'\n", false},
                     TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,",
-                               L"1.5.0.0", "306 1033 'Notes'\n", false}));
+                               L"1.5.0.0", "306 1033 'Notes'\n", false},
+                    TargetCase{"an entry beyond 16 bits names no version", L"2.0.0.0;65537.0.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"a negative entry names no version", L"2.0.0.0;-65535.0.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    TargetCase{"an upgrade beyond 16 bits is no version", L"65537.0.0.0;1.5.0.0,",
+                               L"1.0.0.0", "308 1033 'Notes'\n", false},
+                    // A small update ("V;V,"): at V the patch's state decides.
+                    TargetCase{"small update not applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "301 1033 'Notes'\n", true},
+                    TargetCase{"small update only registered", L"3.1.21022;3.1.21022.0,",
+                               L"3.1.21022", "301 1033 'Notes'\n", true, L"8"},
+                    TargetCase{"small update applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "306 <default> 'Notes'\n", false, L"1"},
+                    TargetCase{"small update superseded", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                               "306 <default> 'Notes'\n", false, L"2"},
+                    TargetCase{"small update, a state with no meaning", L"3.1.21022;3.1.21022,",
+                               L"3.1.21022", "306 <default> 'Notes'\n", false, L"garbage"},
+                    TargetCase{"small update at another version: no early 306",
+                               L"3.1.21022;3.1.21022,", L"3.1.21000", "308 1033 'Notes'\n", false},
+                    TargetCase{"two entries are no small update", L"3.1.21022;3.1.21022,3.1.21000,",
+                               L"3.1.21022", "306 <default> 'Notes'\n", false}));
+
+TEST_F(InstallFlowTest, AsksNothingOfThePatchsStateUnlessItIsASmallUpdate) {
+    Installer().anyPackage.properties[9] = HotfixCode;
+    AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
+    Run();
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW(9").empty());
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiGetPatchInfoExW").empty());
+}
 
 TEST_F(InstallFlowTest, EndsThePassAtAnUpgradeEntry) {
     SetPatch(L"2.0.0.0;2.0.0.0,1.0.0.0,", std::wstring(ProductA) + L";" + ProductB);
@@ -599,6 +637,17 @@ INSTANTIATE_TEST_SUITE_P(
                                {{ProductA, L"1.0.0.0"}, {ProductB, L"0.9"}},
                                "301 1033 'Notes'\n308 1033 'Notes'\n",
                                1}));
+
+// The service may find a product by a lower-case code and still not patch it.
+TEST_F(InstallFlowTest, HandsTheServiceEveryProductCodeInRegistryForm) {
+    SetPatch(L"1.1.0.0;1.0.0.0,", LowerA);
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    EXPECT_EQ(Run(), "301 1033 'Notes'\n");
+    for (const std::wstring& call : Installer().calls)
+        EXPECT_EQ(call.find(LowerA), std::wstring::npos) << Narrow(call);
+    ASSERT_EQ(Configured().size(), 1u);
+    EXPECT_NE(Configured()[0].find(ProductA), std::wstring::npos) << Narrow(Configured()[0]);
+}
 
 TEST_F(InstallFlowTest, CountsAdvertisedProductsAsInstalled) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033", 1);

@@ -374,7 +374,7 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
           "message 308 in language 1041 not shown: quiet mode",
           "exit code 0 (with /exitcode it would be 1642)"}},
         {"306 ends the pass",
-         L"1.1.0.0;1.1.0.0,",
+         L"1.1.0.0;1.1.0.0,1.0.0.0,",
          L"0.9.0.0",
          "",
          {product + "0.9.0.0: an entry equal to the upgrade version comes first; the pass ends",
@@ -391,12 +391,26 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
          L"1.1.0.0",
          "/q",
          {product + "1.1.0.0: up to date", "every installed product is up to date"}},
+        {"small update not applied",
+         L"1.1.0.0;1.1.0.0,",
+         L"1.1.0.0",
+         "/q",
+         {"installer: patch {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01} on " + a + ": not applied",
+          product + "1.1.0.0: the small update is not applied: applying the patch"}},
+        {"small update without a patch code",
+         L"1.1.0.0;1.1.0.0,",
+         L"1.1.0.0",
+         "/q",
+         {"patch code (PID_REVNUMBER) could not be read, error 13: the version decides",
+          product + "1.1.0.0: up to date"}},
     };
     for (const Case& c : cases) {
         TearDown();
         SetUp();
         DeleteFileW(LogFile().c_str());
         SetPatch(c.keywords, ProductA);
+        if (std::string(c.name) != "small update without a patch code")
+            Installer().anyPackage.properties[9] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
         AddProduct(ProductA, c.version, L"Notes", L"1041");
         Installer().configureResults[ProductA] = 1603;
         if (std::string(c.quiet).empty())

@@ -85,6 +85,47 @@ TEST_F(SummaryDoubleTest, FailsWhenTheRetryFailsTooAndLeavesOutputsUntouched) {
     ExpectEveryHandleClosed();
 }
 
+// PID_REVNUMBER of a patch: its code, then the codes of the patches it
+// replaces, all 38-character GUIDs.
+TEST_F(SummaryDoubleTest, ReadsThePatchCodeFromTheStartOfTheRevisionNumber) {
+    const std::wstring code = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+    const struct {
+        const char* name;
+        std::wstring revision;
+        const wchar_t* expected; // nullptr: no patch code, last error 13
+        std::size_t reads;
+    } cases[] = {
+        {"alone", code, code.c_str(), 1},
+        {"then a replaced patch", code + L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B00}", code.c_str(),
+         1},
+        {"in lower case", L"{6e1e2a4b-1c1d-4b8e-9a51-3f0c7d2e8b01}", code.c_str(), 1},
+        {"longer than the first buffer", code + std::wstring(3000, L'x'), code.c_str(), 2},
+        {"empty", L"", nullptr, 1},
+        {"a digit that is not hexadecimal", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8BG1}", nullptr, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ResetInstaller();
+        Package().properties[installer::PropertyRevNumber] = c.revision;
+        std::wstring read = Sentinel;
+        SetLastError(0);
+        EXPECT_EQ(ReadPatchCode(PatchPath, read), c.expected != nullptr);
+        if (c.expected == nullptr) {
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_DATA));
+            EXPECT_EQ(Narrow(read), Narrow(Sentinel));
+        }
+        EXPECT_EQ(Narrow(read), Narrow(c.expected != nullptr ? c.expected : Sentinel));
+        EXPECT_EQ(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW(9, ").size(), c.reads);
+        ExpectEveryHandleClosed();
+    }
+    test::ResetInstaller();
+    Package().failures[installer::PropertyRevNumber] = ERROR_UNKNOWN_PROPERTY;
+    std::wstring read = Sentinel;
+    EXPECT_FALSE(ReadPatchCode(PatchPath, read));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_UNKNOWN_PROPERTY));
+    EXPECT_EQ(Narrow(read), Narrow(Sentinel));
+}
+
 // ---------------------------------------------------------------------------
 // What is opened, and how
 

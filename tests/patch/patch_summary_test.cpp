@@ -172,6 +172,13 @@ TEST_F(PatchSummaryTest, ServiceAnswersAShortBufferWithMoreDataAndTheLengthNeede
         test::SummaryTextRead(summary.get(), installer::PropertyTemplate), products);
 }
 
+TEST_F(PatchSummaryTest, ReadsThePatchCodeThatTheWriterStored) {
+    const std::wstring path = WritePatch(L"1.1.0.0;1.1.0.0,", test::ProductList(1));
+    std::wstring code;
+    ASSERT_TRUE(ReadPatchCode(path, code)) << GetLastError();
+    EXPECT_EQ(Narrow(code), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+}
+
 TEST_F(PatchSummaryTest, OpensTheSummaryOfAWrittenPatch) {
     const std::wstring path = WritePatch(L"1.1.0.0;1.0.0.0,", test::ProductList(1));
     MsiHandleHolder summary(OpenPatchSummary(path));

@@ -129,6 +129,72 @@ TEST_F(ProductQueriesTest, ReadsValuesUpTo1023CharactersAndNoLonger) {
     EXPECT_EQ(language.size(), 0u) << Narrow(language.substr(0, 20)) << "...";
 }
 
+// A name longer than the buffer used to read as empty ("... and  has been
+// updated"); now it is read at its length, once, and the box cuts it.
+TEST_F(ProductQueriesTest, ReadsANameLongerThanTheBufferWithOneQueryAtItsLength) {
+    for (std::size_t size : {1024u, 1500u, 70000u}) {
+        SCOPED_TRACE("name of " + std::to_string(size));
+        Installer().calls.clear();
+        test::DoubleProduct& product = AddProduct(ProductA);
+        product.properties[L"ProductName"] = std::wstring(size, L'n');
+        std::wstring name;
+        std::wstring language;
+        ReadProductNameAndLanguage(ProductA, name, language);
+        EXPECT_EQ(name.size(), size);
+        EXPECT_EQ(Narrow(language), "1033");
+        const std::vector<std::wstring> expected = {
+            L"MsiGetProductInfoW(" + ProductA + L", ProductName, 1024)",
+            L"MsiGetProductInfoW(" + ProductA + L", ProductName, " + std::to_wstring(size + 1) +
+                L")",
+            L"MsiGetProductInfoW(" + ProductA + L", Language, 1024)",
+        };
+        EXPECT_EQ(Installer().calls, expected);
+    }
+}
+
+// The service answers "State" 1 (applied), 2 (superseded), 4 (obsoleted) or
+// 8 (registered only), or ERROR_UNKNOWN_PATCH for a patch the product never had.
+TEST_F(ProductQueriesTest, ReadsAPatchsStateInTheContextTheProductIsInstalledIn) {
+    const std::wstring patch = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+    const struct {
+        const char* name;
+        int context;              // 0: the product is not known to the service
+        const wchar_t* stateText; // nullptr: the product does not know the patch
+        UINT result;              // forced result of the query in the product's context
+        PatchState expected;
+        std::vector<int> contextsAsked;
+    } cases[] = {
+        {"applied, per-machine", 4, L"1", 0, PatchState::Applied, {1, 2, 4}},
+        {"superseded", 4, L"2", 0, PatchState::Applied, {1, 2, 4}},
+        {"obsoleted", 4, L"4", 0, PatchState::Applied, {1, 2, 4}},
+        {"registered only", 4, L"8", 0, PatchState::NotApplied, {1, 2, 4}},
+        {"never applied", 4, nullptr, 0, PatchState::NotApplied, {1, 2, 4}},
+        {"applied, per-user managed", 1, L"1", 0, PatchState::Applied, {1}},
+        {"never applied, per-user unmanaged", 2, nullptr, 0, PatchState::NotApplied, {1, 2}},
+        {"a state with no meaning", 4, L"16", 0, PatchState::Unknown, {1, 2, 4}},
+        {"an empty state", 4, L"", 0, PatchState::Unknown, {1, 2, 4}},
+        {"the query fails", 4, L"1", ERROR_BAD_CONFIGURATION, PatchState::Unknown, {1, 2, 4}},
+        {"no context knows the product", 0, nullptr, 0, PatchState::Unknown, {1, 2, 4}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::ResetInstaller();
+        if (c.context != 0) {
+            test::DoubleProduct& product = AddProduct(ProductA);
+            product.context = c.context;
+            product.patchInfoResult = c.result;
+            if (c.stateText != nullptr)
+                product.patchStates[patch] = c.stateText;
+        }
+        EXPECT_EQ(int(ReadPatchState(ProductA, patch)), int(c.expected)) << "0 applied, 1 not";
+        std::vector<std::wstring> expectedCalls;
+        for (int context : c.contextsAsked)
+            expectedCalls.push_back(L"MsiGetPatchInfoExW(" + patch + L", " + ProductA +
+                                    L", (null), " + std::to_wstring(context) + L", State, 16)");
+        EXPECT_EQ(Installer().calls, expectedCalls);
+    }
+}
+
 TEST_F(ProductQueriesTest, UnknownProductIsLeftOutWithoutPropertyQueries) {
     BuildInventory(ProductRecord(), ProductA);
     EXPECT_TRUE(ProductInventory.empty());

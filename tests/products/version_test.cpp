@@ -142,7 +142,16 @@ TEST(VersionsEqual, ComparesAllFourParsedComponents) {
         {L"", L"0.0.0.0", true},
         {L"1.0", L"1.0.0", true},
         {L"2.1.30.7", L"2.1.30.7.9", true},
-        {L"65536.0.0.0", L"0.0.0.0", true},
+        // A part that 16 bits do not hold makes the text no version, equal
+        // to nothing: it is not read as its low 16 bits.
+        {L"65536.0.0.0", L"0.0.0.0", false},
+        {L"65537.0.0.0", L"1.0.0.0", false},
+        {L"-65535.0.0.0", L"1.0.0.0", false},
+        {L"1.2.3.4294967297", L"1.2.3.65535", false},
+        {L"1.70000", L"1.4464", false},
+        {L"65537.0.0.0", L"65537.0.0.0", false},
+        {L"65535.65535.65535.65535", L"65535.65535.65535.65535", true},
+        {L"2.1.30.7.99999", L"2.1.30.7", true},
         {L"2.1.30.7", L"2.1.30.8", false},
         {L"1.0.0.0", L"2.0.0.0", false},
         {L"0.1.0.0", L"0.2.0.0", false},

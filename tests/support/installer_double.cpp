@@ -139,6 +139,25 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR value, 
     return test::CopyOut(text->second, value, length);
 }
 
+UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patch, LPCWSTR product, LPCWSTR userSid,
+                               MSIINSTALLCONTEXT context, LPCWSTR property, LPWSTR value,
+                               DWORD* length) {
+    TheDouble.calls.push_back(L"MsiGetPatchInfoExW(" + test::Text(patch) + L", " +
+                              test::Text(product) + L", " + test::Text(userSid) + L", " +
+                              std::to_wstring(int(context)) + L", " + test::Text(property) + L", " +
+                              std::to_wstring(length ? *length : 0) + L")");
+    auto found = TheDouble.products.find(test::Text(product));
+    if (found == TheDouble.products.end() || found->second.context != int(context))
+        return ERROR_UNKNOWN_PRODUCT;
+    const test::DoubleProduct& known = found->second;
+    if (known.patchInfoResult != 0)
+        return known.patchInfoResult;
+    auto state = known.patchStates.find(test::Text(patch));
+    if (state == known.patchStates.end())
+        return ERROR_UNKNOWN_PATCH;
+    return test::CopyOut(state->second, value, length);
+}
+
 INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
     TheDouble.calls.push_back(L"MsiSetInternalUI(" + std::to_wstring(int(level)) + L", " +
                               (window == nullptr ? L"null" : L"window") + L")");

@@ -19,6 +19,10 @@ struct DoubleProduct {
     // Written into the buffer (no terminator, cut to its length) by every
     // MsiGetProductInfoW of this product that fails, as a careless service might.
     std::wstring failureScribble;
+    int context = 4; // MSIINSTALLCONTEXT of the product: 4 per-machine
+    // The "State" text of each patch the product knows, by patch code.
+    std::map<std::wstring, std::wstring> patchStates;
+    UINT patchInfoResult = 0; // forced result of MsiGetPatchInfoExW in its context (0: normal)
 };
 
 struct DoublePackage {

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include "common/holder.h"
+#include "patch/patch.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +100,7 @@ bool CopyLauncherWithPatch(const std::wstring& launcher, const std::wstring& pat
     if (update == nullptr)
         return false;
     const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US); // 1033
-    if (!UpdateResourceW(update, L"MSP", L"IDR_MSP", english, bytes.data(),
+    if (!UpdateResourceW(update, PayloadResourceType, PayloadResourceName, english, bytes.data(),
                          static_cast<DWORD>(bytes.size()))) {
         EndUpdateResourceW(update, TRUE);
         return false;

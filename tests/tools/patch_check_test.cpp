@@ -32,6 +32,16 @@ class PatchCheck : public testing::Test {
     const test::ScratchDirectory& scratch_ = patches_.scratch();
 };
 
+// The temporary copies of inspected launchers' patches that are there now.
+std::vector<std::wstring> InspectedCopies() {
+    std::vector<std::wstring> copies;
+    for (const std::wstring& name : test::ListDirectory(test::TemporaryDirectory())) {
+        if (name.rfind(patchcheck::InspectedCopyPrefix, 0) == 0)
+            copies.push_back(name);
+    }
+    return copies;
+}
+
 struct RefusedCase {
     const char* name;
     const wchar_t* keywords;
@@ -39,12 +49,143 @@ struct RefusedCase {
     std::vector<std::wstring> said; // every one of these is in the message
 };
 
+// "V;V," alone is a small update: the launcher asks whether the patch (its
+// code from PID_REVNUMBER) is applied to a product at V.
 TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
-    for (const wchar_t* keywords : {GoodKeywords, L"2;1,", L"1.2.3;1.2,0.9.1.65535,"}) {
-        const std::wstring problem =
-            patchcheck::CheckPatchPackage(WritePatch(keywords, GoodProducts));
-        EXPECT_EQ(Narrow(problem), "") << Narrow(keywords);
+    const struct {
+        const wchar_t* keywords;
+        bool smallUpdate;
+    } cases[] = {{GoodKeywords, false},
+                 {L"2;1,", false},
+                 {L"1.2.3;1.2,0.9.1.65535,", false},
+                 {L"3.1.21022;3.1.21022,", true},
+                 {L"3.1.21022;3.1.21022.0,", true},
+                 {L"3.1.21022;3.1.21022,3.1.21000,", false}};
+    for (const auto& c : cases) {
+        patchcheck::PatchFacts facts;
+        EXPECT_EQ(
+            Narrow(patchcheck::CheckPatchPackage(WritePatch(c.keywords, GoodProducts), facts)), "")
+            << Narrow(c.keywords);
+        EXPECT_EQ(facts.smallUpdate, c.smallUpdate) << Narrow(c.keywords);
+        EXPECT_EQ(Narrow(facts.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+        EXPECT_EQ(Narrow(facts.products), Narrow(GoodProducts));
     }
+}
+
+TEST_F(PatchCheck, RefusesASmallUpdateWithoutAPatchCodeButNotOtherKeywords) {
+    for (const wchar_t* keywords : {L"3.1.21022;3.1.21022,", GoodKeywords}) {
+        patchwriter::SummaryInformation summary;
+        summary.SetText(patchwriter::PropertyKeywords, keywords);
+        summary.SetText(patchwriter::PropertyTemplate, GoodProducts);
+        summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+        const std::wstring path = scratch_.file(L"no-code.msp");
+        ASSERT_TRUE(patchwriter::WriteSummaryPackage(path, summary));
+        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        EXPECT_EQ(problem.find(L"but PID_REVNUMBER (Revision Number) 'Hotfix 7' does not start "
+                               L"with the patch code") != std::wstring::npos,
+                  keywords != GoodKeywords)
+            << Narrow(problem);
+    }
+}
+
+// A compound file of the patch class holding only the (empty) streams named.
+void WritePatchClassFile(const std::wstring& path, const std::vector<std::wstring>& streams) {
+    patchwriter::ComScope com;
+    ComHolder<IStorage> root;
+    ASSERT_TRUE(SUCCEEDED(StgCreateDocfile(
+        path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root.put())));
+    ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(patchwriter::PatchClass)));
+    for (const std::wstring& name : streams) {
+        ComHolder<IStream> stream;
+        ASSERT_TRUE(SUCCEEDED(root.get()->CreateStream(
+            name.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.put())));
+    }
+}
+
+// Wine's installer service jumps to address 0 on a compound file of the patch
+// class without its string pool: such a file must never reach it.
+TEST_F(PatchCheck, NamesTheStreamsThatAPatchClassFileLacksBeforeTheServiceSeesIt) {
+    const std::wstring summary = L"\005SummaryInformation";
+    const std::wstring pool = patchwriter::EncodeStreamName(L"_StringPool", true);
+    const std::wstring data = patchwriter::EncodeStreamName(L"_StringData", true);
+    const struct {
+        std::vector<std::wstring> streams;
+        const wchar_t* missing; // as the message names them
+    } cases[] = {
+        {{},
+         L"\\005SummaryInformation (the summary information), _StringPool (the string pool), "
+         L"_StringData (the string pool)."},
+        {{summary, pool}, L"no _StringData (the string pool)."},
+        {{pool, data}, L"no \\005SummaryInformation (the summary information)."},
+    };
+    for (const auto& c : cases) {
+        const std::wstring path = scratch_.file(L"streams.msp");
+        WritePatchClassFile(path, c.streams);
+        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        EXPECT_EQ(problem.rfind(L"not a Windows Installer patch package that the installer "
+                                L"service can read: its root storage has no ",
+                                0),
+                  0u)
+            << Narrow(problem);
+        EXPECT_NE(problem.find(c.missing), std::wstring::npos) << Narrow(problem);
+    }
+}
+
+// The prefixes that the build and the tests run in start no debugger and
+// show no crash dialog: a program that crashes ends instead of waiting for
+// good. Wine's msiexec crashes on a patch-class file without a string pool.
+TEST_F(PatchCheck, AProgramThatCrashesInThePrefixEndsInsteadOfWaitingForADebugger) {
+    const std::wstring path = scratch_.file(L"no-streams.msp");
+    WritePatchClassFile(path, {});
+    const test::ProcessResult run =
+        test::RunProcess(L"msiexec.exe /p " + test::Quote(path) + L" /qn", L"", 60000);
+    ASSERT_TRUE(run.started);
+    EXPECT_FALSE(run.timedOut) << "still waiting after a minute";
+}
+
+// A built launcher, read without running it.
+TEST_F(PatchCheck, InspectsTheEmbeddedPatchOfABuiltLauncher) {
+    const std::vector<std::wstring> copiesBefore = InspectedCopies();
+    patchcheck::LauncherFacts facts;
+    std::wstring error;
+    ASSERT_TRUE(patchcheck::InspectLauncher(test::FullPath(PATCH_LAUNCHER_EXE), facts, error))
+        << Narrow(error);
+    EXPECT_EQ(facts.payloadSize, test::ReadFileBytes(EMBEDDED_PATCH_FILE).size());
+    EXPECT_EQ(facts.payloadSha256.size(), 64u) << Narrow(facts.payloadSha256);
+    EXPECT_FALSE(facts.signatureFound) << "the test build is not signed";
+    EXPECT_EQ(Narrow(facts.patchProblem), "");
+    EXPECT_EQ(Narrow(facts.patch.upgradeVersion), "1.1.0.0");
+    EXPECT_EQ(Narrow(facts.patch.targetVersions), "1.0.0.0,");
+    EXPECT_EQ(Narrow(facts.patch.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+    EXPECT_FALSE(facts.patch.smallUpdate);
+    EXPECT_EQ(facts.patch.products.size(), 3 * 38u + 2) << Narrow(facts.patch.products);
+    EXPECT_EQ(InspectedCopies(), copiesBefore) << "no copy of the patch is left behind";
+
+    // Another payload: what the check says of it, and its SHA-256.
+    const std::wstring text = scratch_.file(L"abc.txt");
+    test::WriteFileText(text, "abc");
+    const std::wstring launcher = scratch_.file(L"AbcLauncher.exe");
+    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE), text, launcher));
+    ASSERT_TRUE(patchcheck::InspectLauncher(launcher, facts, error)) << Narrow(error);
+    EXPECT_EQ(facts.payloadSize, 3u);
+    EXPECT_EQ(Narrow(facts.payloadSha256),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(facts.patchProblem.rfind(L"not a Windows Installer patch package", 0), 0u)
+        << Narrow(facts.patchProblem);
+}
+
+TEST_F(PatchCheck, SaysThatAFileIsNoLauncher) {
+    const std::wstring text = scratch_.file(L"notes.txt");
+    test::WriteFileText(text, "MZ, but no program\n");
+    patchcheck::LauncherFacts facts;
+    std::wstring error;
+    EXPECT_FALSE(patchcheck::InspectLauncher(text, facts, error));
+    EXPECT_EQ(error.rfind(L"not a launcher: it cannot be read as a Windows program", 0), 0u)
+        << Narrow(error);
+    EXPECT_FALSE(patchcheck::InspectLauncher(test::ModuleDirectory() + L"\\patch_check_tests.exe",
+                                             facts, error));
+    EXPECT_EQ(Narrow(error),
+              "not a launcher: it carries no embedded patch (resource MSP/IDR_MSP).");
 }
 
 TEST_F(PatchCheck, RefusesEachUnusableFormNamingPropertyValueAndForm) {

@@ -127,7 +127,8 @@ TEST_F(PatchStamp, GivenKeywordsChangeOnlyTheKeywords) {
     const std::wstring output = scratch_.file(L"stamped.msp");
     patchwriter::StampResult result;
     std::wstring error;
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"2.0;1.9,", result, error))
+    // --force: keywords that the transforms do not name.
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"2.0;1.9,", true, result, error))
         << Narrow(error);
 
     std::map<std::wstring, std::string> before = Tree(input);
@@ -156,7 +157,8 @@ TEST_F(PatchStamp, DerivesKeywordsFromTheTransformsThatTheCheckAccepts) {
 
     patchwriter::StampResult result;
     std::wstring error;
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", result, error)) << Narrow(error);
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
+        << Narrow(error);
     EXPECT_EQ(Narrow(result.keywords), "1.1.0.0;1.0.0.0,1.0.5.0,");
     EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:1.1.0.0;1.0.0.0,1.0.5.0,");
     EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output)), "");
@@ -172,9 +174,9 @@ TEST_F(PatchStamp, RefusesTransformsThatCannotMakeKeywords) {
         patchwriter::PatchDefinition definition;
         std::wstring said;
     } cases[] = {
-        {"small update", smallUpdate,
-         L"a small update: the launcher tells updated products from old ones by their version, "
-         L"so it cannot offer this patch"},
+        {"a small update beside an update", smallUpdate,
+         L"the transform 'T3ToUpgrade' takes {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A30} from 1.1.0.0 "
+         L"to 1.1.0.0, but 'T1ToUpgrade' takes its product from 1.0.0.0 to 1.1.0.0"},
         {"disagreeing", disagreeing,
          L"the transforms disagree on the version they bring a product to"},
     };
@@ -183,11 +185,93 @@ TEST_F(PatchStamp, RefusesTransformsThatCannotMakeKeywords) {
         const std::wstring output = scratch_.file(L"out.msp");
         patchwriter::StampResult result;
         std::wstring error;
-        EXPECT_FALSE(patchwriter::StampPatchPackage(input, output, L"", result, error))
+        EXPECT_FALSE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
             << refused.name;
         EXPECT_NE(error.find(refused.said), std::wstring::npos)
             << refused.name << ": " << Narrow(error);
         EXPECT_FALSE(test::FileExists(output)) << refused.name;
+    }
+}
+
+// A hotfix: every transform leaves its product at the version it was at.
+patchwriter::PatchDefinition SmallUpdate() {
+    patchwriter::PatchDefinition definition = VendorPatch();
+    definition.targets.pop_back();
+    definition.fromVersion = L"3.1.21022";
+    definition.toVersion = L"3.1.21022";
+    return definition;
+}
+
+TEST_F(PatchStamp, WritesASmallUpdateAsItsVersionAloneThatTheCheckAccepts) {
+    const std::wstring input = Write(SmallUpdate(), L"hotfix.msp");
+    const std::wstring output = scratch_.file(L"stamped.msp");
+    patchwriter::StampResult result;
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
+        << Narrow(error);
+    EXPECT_EQ(Narrow(result.keywords), "3.1.21022;3.1.21022,");
+    EXPECT_TRUE(result.smallUpdate);
+    EXPECT_EQ(Narrow(result.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+    patchcheck::PatchFacts facts;
+    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output, facts)), "");
+    EXPECT_TRUE(facts.smallUpdate);
+    EXPECT_EQ(Narrow(facts.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+
+    // A small update needs its patch code: without one the launcher could
+    // never install it, and the build would refuse the copy.
+    patchwriter::SummaryInformation summary;
+    summary.SetText(patchwriter::PropertyKeywords, L"https://example.com/hotfix/");
+    summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+    ASSERT_TRUE(patchwriter::WriteSummaryPackage(scratch_.file(L"no-code.msp"), summary));
+    EXPECT_FALSE(patchwriter::StampPatchPackage(scratch_.file(L"no-code.msp"), output,
+                                                L"3.1.21022;3.1.21022,", false, result, error));
+    EXPECT_NE(error.find(L"does not start with the patch code"), std::wstring::npos)
+        << Narrow(error);
+}
+
+// --keywords TEXT: the build's rules, then agreement with the transforms
+// (VendorPatch: 1.0.0.0 and 1.0.5.0 to 1.1.0.0), which --force waives.
+TEST_F(PatchStamp, RefusesGivenKeywordsThatTheCheckOrTheTransformsContradict) {
+    const std::wstring input = Write(VendorPatch(), L"vendor.msp");
+    const std::wstring output = scratch_.file(L"stamped.msp");
+    const struct {
+        const wchar_t* keywords;
+        const wchar_t* said;  // nullptr: written
+        bool forceWritesThem; // --force writes them
+    } cases[] = {
+        {L"1.1.0.0;1.0.5.0,1.0.0.0,0.9.0.0,", nullptr, true},
+        {L"10.0.1075.23,10.0.1075.25;",
+         L"has the upgrade version '10.0.1075.23,10.0.1075.25', which is not a dotted version",
+         false},
+        {L"1.1.0.0;1.1.0.0,",
+         L"the keywords' target list '1.1.0.0,' does not name 1.0.0.0, the version that the "
+         L"transform 'T1ToUpgrade' takes {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10} from; give "
+         L"--force to write them anyway",
+         true},
+        {L"1.1.0.0;1.0.0.0,",
+         L"does not name 1.0.5.0, the version that the transform 'T3ToUpgrade' takes", true},
+        {L"1.2.0.0;1.0.0.0,1.0.5.0,",
+         L"the keywords' upgrade version '1.2.0.0' is not 1.1.0.0, the version that the transform "
+         L"'T1ToUpgrade' brings {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10} to; give --force",
+         true},
+    };
+    for (const auto& c : cases) {
+        for (const bool force : {false, true}) {
+            SCOPED_TRACE(Narrow(c.keywords) + (force ? " --force" : ""));
+            DeleteFileW(output.c_str());
+            patchwriter::StampResult result;
+            std::wstring error;
+            const bool written = c.said == nullptr || (force && c.forceWritesThem);
+            EXPECT_EQ(
+                patchwriter::StampPatchPackage(input, output, c.keywords, force, result, error),
+                written)
+                << Narrow(error);
+            EXPECT_EQ(test::FileExists(output), written);
+            if (!written)
+                EXPECT_NE(error.find(c.said), std::wstring::npos) << Narrow(error);
+            else
+                EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:" + Narrow(c.keywords));
+        }
     }
 }
 
@@ -199,8 +283,8 @@ TEST_F(PatchStamp, SaysWhenTheCopysSignatureNoLongerMatches) {
             Write(isSigned ? VendorPatch() : plain, isSigned ? L"signed.msp" : L"plain.msp");
         patchwriter::StampResult result;
         std::wstring error;
-        ASSERT_TRUE(
-            patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", result, error))
+        ASSERT_TRUE(patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", false,
+                                                   result, error))
             << Narrow(error);
         EXPECT_EQ(result.signatureInvalidated, isSigned);
     }

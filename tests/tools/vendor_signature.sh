@@ -1,13 +1,17 @@
 #!/bin/sh
-# vendor_signature.sh WORK_DIR
+# vendor_signature.sh WORK_DIR CHECKER_EXE
 # The launcher that vendor_build.sh built verifies against the certificate
 # that signed it, with a SHA-256 digest, and not against another one; its
 # signature carries a timestamp from the throw-away timestamp authority; the
-# build said that it signed and timestamped it.
+# build said that it signed and timestamped it; the checker's "--launcher"
+# inspection (run in WINEPREFIX) finds the signature and the stamped patch,
+# byte for byte, and refuses a file that is no launcher.
 set -u
-work=$1
+work=$1 checker=$2
+run() { "$(dirname "$0")/../../cmake/wine-run.sh" "$@"; }
 exe=$work/build/PatchLauncher.exe
 failures=0
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
 osslsigncode verify -CAfile "$work/vendor.pem" -TSA-CAfile "$work/tsa/tsa.pem" -in "$exe" \
     > "$work/verify.log" 2>&1
 result=$?
@@ -15,27 +19,48 @@ if [ $result -eq 0 ] && grep -q "Signature verification: ok" "$work/verify.log" 
     grep -qi "digest algorithm *: *SHA256" "$work/verify.log"; then
     echo "ok   verifies against its certificate, SHA-256"
 else
-    echo "FAIL verify against its certificate (exit $result):"; cat "$work/verify.log"
-    failures=$((failures + 1))
+    fail "verify against its certificate (exit $result):"; cat "$work/verify.log"
 fi
 if grep -q "Timestamp Server Signature verification: ok" "$work/verify.log" &&
     grep -Eq "(Subject|Issuer) ?: /CN=PatchLauncher test timestamp authority" "$work/verify.log"; then
     echo "ok   carries a timestamp from the test timestamp authority"
 else
-    echo "FAIL no timestamp from the test timestamp authority:"; cat "$work/verify.log"
-    failures=$((failures + 1))
+    fail "no timestamp from the test timestamp authority:"; cat "$work/verify.log"
 fi
 if grep -qF "Signed $exe with $work/vendor.pfx (Authenticode, SHA-256), timestamp from http://127.0.0.1:" \
     "$work/build.log"; then
     echo "ok   the build said it signed and timestamped the launcher"
 else
-    echo "FAIL the build did not say it signed the launcher:"; cat "$work/build.log"
-    failures=$((failures + 1))
+    fail "the build did not say it signed the launcher:"; cat "$work/build.log"
 fi
 if osslsigncode verify -CAfile "$work/other.pem" -in "$exe" > "$work/verify-other.log" 2>&1; then
-    echo "FAIL verifies against another certificate:"; cat "$work/verify-other.log"
-    failures=$((failures + 1))
+    fail "verifies against another certificate:"; cat "$work/verify-other.log"
 else
     echo "ok   does not verify against another certificate"
+fi
+
+# What "--launcher" prints, against what the build embedded.
+before=$failures
+if run "$checker" --launcher "Z:$exe" > "$work/inspect.log" 2>&1; then
+    size=$(wc -c < "$work/stamped.msp" | tr -d ' ')
+    digest=$(sha256sum "$work/stamped.msp" | cut -d' ' -f1)
+    for line in "Payload: $size bytes, SHA-256 $digest" "Signature: Authenticode;" \
+        "Upgrade:" "Patch code: {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}" \
+        "Decides by: the product's version" ": the launcher can use its patch."; do
+        tr -d '\r' < "$work/inspect.log" | grep -qF "$line" ||
+            { fail "--launcher does not say '$line':"; cat "$work/inspect.log"; }
+    done
+    [ $failures -eq $before ] &&
+        echo "ok   --launcher prints the embedded patch, its digest and the signature"
+else
+    fail "--launcher on the launcher failed:"; cat "$work/inspect.log"
+fi
+if run "$checker" --launcher "Z:$work/stamped.msp" > "$work/inspect-patch.log" 2>&1; then
+    fail "--launcher takes a patch for a launcher:"; cat "$work/inspect-patch.log"
+elif grep -qF "stamped.msp: not a launcher: it cannot be read as a Windows program" \
+    "$work/inspect-patch.log"; then
+    echo "ok   --launcher refuses a file that is no launcher"
+else
+    fail "--launcher on a patch says:"; cat "$work/inspect-patch.log"
 fi
 [ $failures -eq 0 ]

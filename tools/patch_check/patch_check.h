@@ -1,23 +1,48 @@
 // Checks, before a launcher is built around it, that a patch package carries
-// the two summary properties in the forms the launcher reads: the same reads
-// as the launcher's own (through the installer service), then a plain check
-// of each entry.
+// the summary properties in the forms the launcher reads: the same reads as
+// the launcher's own (through the installer service), then the rules of
+// patch_rules.h. Also inspects a built launcher without running it.
 #pragma once
 
-#include <cstddef>
+#include "tools/patch_check/patch_rules.h"
+
+#include <cstdint>
 #include <string>
 
 namespace patchcheck {
 
+// What the launcher reads from a patch, as far as the check got.
+struct PatchFacts {
+    std::wstring products;       // PID_TEMPLATE
+    std::wstring upgradeVersion; // PID_KEYWORDS before its first ";"
+    std::wstring targetVersions; // PID_KEYWORDS after it
+    std::wstring patchCode;      // from PID_REVNUMBER; empty when it names none
+    bool smallUpdate = false;    // the applied state decides for products at the version
+};
+
 // Empty when the launcher can use the patch at `path`; otherwise one message
 // that names the property, its value (shortened when long) and the form it
-// must take, or says that the file is not a patch package.
+// must take, or says that the file is not a patch package (or lacks the
+// streams the installer service needs before it can read one).
 std::wstring CheckPatchPackage(const std::wstring& path);
+std::wstring CheckPatchPackage(const std::wstring& path, PatchFacts& facts);
 
-// `value` for a message: control characters escaped; a text of more than
-// ShortenedLength characters cut in the middle, with its length added.
-std::wstring Shorten(const std::wstring& value);
+// What a built launcher carries.
+struct LauncherFacts {
+    std::uint64_t payloadSize = 0;
+    std::wstring payloadSha256;  // 64 lower-case hexadecimal digits
+    bool signatureFound = false; // an Authenticode signature in its certificate table
+    PatchFacts patch;
+    std::wstring patchProblem; // the check of the embedded patch; empty when it passes
+};
 
-constexpr std::size_t ShortenedLength = 72; // characters shown of a long value
+// The name prefix of the temporary copy that InspectLauncher checks.
+constexpr wchar_t InspectedCopyPrefix[] = L"plc";
+
+// Reads the patch embedded in the launcher at `path` (resource "MSP"/
+// "IDR_MSP") without running the launcher, and checks it through a temporary
+// copy that is removed again. False, with `error` saying why, when `path` is
+// not a program that carries such a resource.
+bool InspectLauncher(const std::wstring& path, LauncherFacts& facts, std::wstring& error);
 
 } // namespace patchcheck

@@ -1,5 +1,8 @@
 // Stamping: a copy of a patch with other keywords and nothing else changed.
+#include "common/guid_text.h"
 #include "common/holder.h"
+#include "products/products.h"
+#include "tools/patch_check/patch_rules.h"
 #include "tools/patch_writer/bytes.h"
 #include "tools/patch_writer/com_scope.h"
 #include "tools/patch_writer/patch_writer.h"
@@ -16,9 +19,7 @@ constexpr std::size_t SetHeaderSize = 28;    // byte order .. number of sections
 constexpr std::size_t SectionEntrySize = 20; // FMTID and offset
 constexpr wchar_t SummaryStreamName[] = L"\005SummaryInformation";
 constexpr wchar_t SignatureStreamName[] = L"\005DigitalSignature";
-constexpr wchar_t SmallUpdateText[] =
-    L"a small update: the launcher tells updated products from old ones by their version, so "
-    L"it cannot offer this patch";
+constexpr wchar_t ForceAdvice[] = L"; give --force to write them anyway";
 
 // One property of a section: its ID and the bytes of its value (type first,
 // padding included), as stored.
@@ -125,21 +126,9 @@ bool HasStream(IStorage* storage, const wchar_t* name) {
         storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.put()));
 }
 
-// Component-wise equality, a missing part reading as 0 ("1.0" is "1.0.0.0").
+// Equality as the launcher compares versions.
 bool SameVersion(const std::wstring& a, const std::wstring& b) {
-    std::size_t i = 0, j = 0;
-    while (i < a.size() || j < b.size()) {
-        unsigned long x = 0, y = 0;
-        for (; i < a.size() && a[i] != L'.'; ++i)
-            x = x * 10 + (a[i] - L'0');
-        for (; j < b.size() && b[j] != L'.'; ++j)
-            y = y * 10 + (b[j] - L'0');
-        if (x != y)
-            return false;
-        i += i < a.size() ? 1 : 0;
-        j += j < b.size() ? 1 : 0;
-    }
-    return true;
+    return VersionsEqual(ParseVersion(a), ParseVersion(b));
 }
 
 // The revisions of every substorage (transform) of `root` that names one.
@@ -176,27 +165,33 @@ bool ReadTransformRevisions(IStorage* root,
     return true;
 }
 
-bool DeriveKeywords(IStorage* root, std::wstring& keywords, std::wstring& error) {
-    std::vector<std::pair<std::wstring, TransformRevision>> revisions;
-    if (!ReadTransformRevisions(root, revisions, error))
-        return false;
+using Revisions = std::vector<std::pair<std::wstring, TransformRevision>>;
+
+// "TO;FROM,FROM2,..." from transforms that agree on the version they bring a
+// product to; "V;V," when every one of them leaves the product at V (a small
+// update). Transforms of both kinds are refused: keywords cannot say both.
+bool DeriveKeywords(const Revisions& revisions, std::wstring& keywords, std::wstring& error) {
     if (revisions.empty()) {
         error = L"no transform of the patch names its product versions (PID_REVNUMBER); give the "
                 L"keywords with --keywords";
         return false;
     }
     const auto& [firstName, first] = revisions.front();
+    const bool smallUpdate = SameVersion(first.fromVersion, first.toVersion);
     std::vector<std::wstring> fromVersions;
     for (const auto& [name, revision] : revisions) {
-        if (SameVersion(revision.fromVersion, revision.toVersion)) {
-            error = L"the transform '" + name + L"' leaves " + revision.toProduct +
-                    L" at version " + revision.toVersion + L": " + SmallUpdateText;
-            return false;
-        }
         if (!SameVersion(revision.toVersion, first.toVersion)) {
             error = L"the transforms disagree on the version they bring a product to: '" +
                     firstName + L"' brings " + first.toVersion + L", '" + name + L"' brings " +
                     revision.toVersion;
+            return false;
+        }
+        if (SameVersion(revision.fromVersion, revision.toVersion) != smallUpdate) {
+            error = L"the transform '" + name + L"' takes " + revision.toProduct + L" from " +
+                    revision.fromVersion + L" to " + revision.toVersion + L", but '" + firstName +
+                    L"' takes its product from " + first.fromVersion + L" to " + first.toVersion +
+                    L": the launcher's keywords cannot name an update that changes the version "
+                    L"and one that does not; give them with --keywords";
             return false;
         }
         if (std::find(fromVersions.begin(), fromVersions.end(), revision.fromVersion) ==
@@ -204,8 +199,38 @@ bool DeriveKeywords(IStorage* root, std::wstring& keywords, std::wstring& error)
             fromVersions.push_back(revision.fromVersion);
     }
     keywords = first.toVersion + L";";
-    for (const std::wstring& version : fromVersions)
+    for (const std::wstring& version :
+         smallUpdate ? std::vector<std::wstring>{first.toVersion} : fromVersions)
         keywords += version + L",";
+    return true;
+}
+
+// Whether the keywords given agree with the transforms: each transform's
+// from-version is a target entry, and the upgrade version is its to-version.
+bool KeywordsFitTransforms(const std::wstring& keywords, const Revisions& revisions,
+                           std::wstring& error) {
+    const std::size_t separator = keywords.find(L';');
+    const std::wstring upgrade = keywords.substr(0, separator);
+    const std::wstring targets = keywords.substr(separator + 1);
+    for (const auto& [name, revision] : revisions) {
+        if (!SameVersion(upgrade, revision.toVersion)) {
+            error = L"the keywords' upgrade version '" + upgrade + L"' is not " +
+                    revision.toVersion + L", the version that the transform '" + name +
+                    L"' brings " + revision.toProduct + L" to" + ForceAdvice;
+            return false;
+        }
+        bool named = false;
+        for (std::size_t start = 0, comma;
+             (comma = targets.find(L',', start)) != std::wstring::npos; start = comma + 1)
+            named =
+                named || SameVersion(targets.substr(start, comma - start), revision.fromVersion);
+        if (!named) {
+            error = L"the keywords' target list '" + targets + L"' does not name " +
+                    revision.fromVersion + L", the version that the transform '" + name +
+                    L"' takes " + revision.fromProduct + L" from" + ForceAdvice;
+            return false;
+        }
+    }
     return true;
 }
 
@@ -358,10 +383,16 @@ bool ParseTransformRevision(const std::wstring& text, TransformRevision& revisio
 }
 
 bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
-                       const std::wstring& keywords, StampResult& result, std::wstring& error) {
+                       const std::wstring& keywords, bool force, StampResult& result,
+                       std::wstring& error) {
+    if (GetFileAttributesW(input.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        error = L"'" + input + L"' does not exist";
+        return false;
+    }
     ComScope com;
     std::vector<std::uint8_t> summary;
     std::wstring newKeywords = keywords;
+    std::wstring patchCode;
     bool signature = false;
     {
         ComHolder<IStorage> root;
@@ -382,8 +413,27 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
             error = L"'" + input + L"' has no summary information";
             return false;
         }
-        if (newKeywords.empty() && !DeriveKeywords(root.get(), newKeywords, error))
+        Revisions revisions;
+        std::wstring revisionsError;
+        const bool revisionsRead = ReadTransformRevisions(root.get(), revisions, revisionsError);
+        const bool compared = !keywords.empty() && !force;
+        if ((newKeywords.empty() || compared) && !revisionsRead) {
+            error = revisionsError + (compared ? ForceAdvice : L"");
             return false;
+        }
+        if (newKeywords.empty() && !DeriveKeywords(revisions, newKeywords, error))
+            return false;
+        // The build's check would refuse the copy otherwise.
+        std::wstring revisionNumber;
+        ReadSummaryText(summary, PropertyRevNumber, revisionNumber);
+        error = patchcheck::KeywordsProblem(newKeywords);
+        if (error.empty())
+            error = patchcheck::PatchCodeProblem(newKeywords, revisionNumber);
+        if (!error.empty())
+            return false;
+        if (compared && !KeywordsFitTransforms(newKeywords, revisions, error))
+            return false;
+        LeadingGuid(revisionNumber, patchCode);
         signature = HasStream(root.get(), SignatureStreamName);
     }
     if (!ReplaceSummaryText(summary, PropertyKeywords, newKeywords)) {
@@ -401,6 +451,8 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
         return false;
     }
     result.keywords = newKeywords;
+    result.smallUpdate = patchcheck::IsSmallUpdateKeywords(newKeywords);
+    result.patchCode = patchCode;
     result.signatureInvalidated = signature;
     return true;
 }

@@ -1,6 +1,7 @@
 #include "tools/patch_writer/patch_writer.h"
 #include "tools/patch_writer/bytes.h"
 
+#include "common/guid_text.h"
 #include "common/holder.h"
 #include "tools/patch_writer/com_scope.h"
 
@@ -326,18 +327,7 @@ bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& sum
 }
 
 bool IsRegistryGuid(const std::wstring& text) {
-    if (text.size() != 38 || text.front() != L'{' || text.back() != L'}')
-        return false;
-    for (std::size_t i = 1; i < 37; ++i) {
-        const wchar_t ch = text[i];
-        if (i == 9 || i == 14 || i == 19 || i == 24) {
-            if (ch != L'-')
-                return false;
-        } else if (!((ch >= L'0' && ch <= L'9') || (ch >= L'A' && ch <= L'F'))) {
-            return false;
-        }
-    }
-    return true;
+    return IsBracedGuid(text) && RegistryForm(text) == text;
 }
 
 bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& error) {
@@ -503,6 +493,24 @@ bool ReadRootClass(const std::wstring& path, CLSID& rootClass) {
     if (FAILED(root.get()->Stat(&status, STATFLAG_NONAME)))
         return false;
     rootClass = status.clsid;
+    return true;
+}
+
+bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& names) {
+    ComScope com;
+    ComHolder<IStorage> root;
+    ComHolder<IEnumSTATSTG> elements;
+    if (FAILED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
+                              root.put())) ||
+        FAILED(root.get()->EnumElements(0, nullptr, 0, elements.put())))
+        return false;
+    names.clear();
+    STATSTG element = {};
+    while (elements.get()->Next(1, &element, nullptr) == S_OK) {
+        if (element.type == STGTY_STREAM && element.pwcsName != nullptr)
+            names.push_back(element.pwcsName);
+        CoTaskMemFree(element.pwcsName);
+    }
     return true;
 }
 

@@ -140,13 +140,21 @@ bool IsDottedVersion(const std::wstring& text);
 // it is not a compound file that can be opened for reading.
 bool ReadRootClass(const std::wstring& path, CLSID& rootClass);
 
+// The stored names of the streams in the root storage of the compound file
+// at `path`; false when it cannot be opened for reading.
+bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& names);
+
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 std::wstring GuidText(const GUID& guid);
 
-// What a stamp did: the keywords written, and whether the input carried a
-// digital signature, which the copy's changed summary no longer matches.
+// What a stamp did: the keywords written, whether they make a small update
+// (and the patch code the launcher then asks about), and whether the input
+// carried a digital signature, which the copy's changed summary no longer
+// matches.
 struct StampResult {
     std::wstring keywords;
+    bool smallUpdate = false;
+    std::wstring patchCode;
     bool signatureInvalidated = false;
 };
 
@@ -154,10 +162,15 @@ struct StampResult {
 // `keywords` and nothing else differs: every other stream, storage, class ID
 // and summary property is copied as it is. Empty `keywords`: they are derived
 // from the transforms' PID_REVNUMBER ("{PRODUCT}FROM;{PRODUCT}TO;{UPGRADE}"),
-// as "TO;FROM,FROM2,..." with the distinct from-versions. On failure `error`
-// says why and no output is left.
+// as "TO;FROM,FROM2,..." with the distinct from-versions, or "V;V," when the
+// transforms leave the version at V. Keywords are refused unless the build's
+// check would accept them; given ones also unless they agree with the
+// transforms (each from-version a target entry, the upgrade version their
+// to-version), which `force` waives. On failure `error` says why and no
+// output is left.
 bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
-                       const std::wstring& keywords, StampResult& result, std::wstring& error);
+                       const std::wstring& keywords, bool force, StampResult& result,
+                       std::wstring& error);
 
 // A transform's PID_REVNUMBER, split; the upgrade code may be missing.
 struct TransformRevision {

@@ -1,0 +1,112 @@
+#include "tools/patch_check/patch_rules.h"
+
+#include "common/guid_text.h"
+#include "products/products.h"
+#include "tools/patch_writer/patch_writer.h"
+
+#include <cstdio>
+
+namespace patchcheck {
+
+namespace {
+
+std::wstring Quoted(const std::wstring& value) {
+    return L"'" + Shorten(value) + L"'";
+}
+
+std::wstring KeywordsMessage(const std::wstring& keywords, const std::wstring& problem) {
+    return L"PID_KEYWORDS (Keywords) " + Quoted(keywords) + L" " + problem + L". " + KeywordsForm;
+}
+
+std::wstring CheckVersions(const std::wstring& keywords, const std::wstring& upgrade,
+                           const std::wstring& targets) {
+    if (!patchwriter::IsDottedVersion(upgrade))
+        return KeywordsMessage(keywords, L"has the upgrade version " + Quoted(upgrade) +
+                                             L", which is not a dotted version");
+    if (targets.empty())
+        return KeywordsMessage(keywords, L"names no target version after its \";\"");
+    std::size_t start = 0;
+    while (start < targets.size()) {
+        const std::size_t comma = targets.find(L',', start);
+        const std::wstring entry =
+            targets.substr(start, comma == std::wstring::npos ? std::wstring::npos : comma - start);
+        if (comma == std::wstring::npos)
+            return KeywordsMessage(keywords, L"has the target entry " + Quoted(entry) +
+                                                 L", which is not followed by \",\"");
+        if (!patchwriter::IsDottedVersion(entry))
+            return KeywordsMessage(keywords, L"has the target entry " + Quoted(entry) +
+                                                 L", which is not a dotted version");
+        start = comma + 1;
+    }
+    return std::wstring();
+}
+
+// The upgrade version: the text before the first ";", as the launcher splits it.
+std::wstring UpgradeVersion(const std::wstring& keywords) {
+    return keywords.substr(0, keywords.find(L';'));
+}
+
+} // namespace
+
+std::wstring KeywordsProblem(const std::wstring& keywords) {
+    const std::size_t separator = keywords.find(L';');
+    if (keywords.empty())
+        return KeywordsMessage(keywords, L"is empty");
+    if (separator == 0)
+        return KeywordsMessage(keywords, L"starts with \";\"");
+    if (separator == std::wstring::npos)
+        return KeywordsMessage(keywords, L"has no \";\"");
+    return CheckVersions(keywords, keywords.substr(0, separator), keywords.substr(separator + 1));
+}
+
+bool IsSmallUpdateKeywords(const std::wstring& keywords) {
+    const std::size_t separator = keywords.find(L';');
+    return separator != std::wstring::npos && separator > 0 &&
+           IsSmallUpdate(keywords.substr(0, separator), keywords.substr(separator + 1));
+}
+
+std::wstring PatchCodeProblem(const std::wstring& keywords, const std::wstring& revisionNumber) {
+    std::wstring patchCode;
+    if (!IsSmallUpdateKeywords(keywords) || LeadingGuid(revisionNumber, patchCode))
+        return std::wstring();
+    return L"PID_KEYWORDS (Keywords) " + Quoted(keywords) +
+           L" make a small update, which the launcher decides by whether the patch is applied, "
+           L"but PID_REVNUMBER (Revision Number) " +
+           Quoted(revisionNumber) +
+           L" does not start with the patch code that it asks the installer service about "
+           L"({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}).";
+}
+
+std::wstring SmallUpdateNote(const std::wstring& keywords, const std::wstring& patchCode) {
+    const std::wstring version = UpgradeVersion(keywords);
+    return L"a small update (Keywords '" + keywords + L"'): a product at " + version +
+           L" gets the patch unless the installer service says that " + patchCode +
+           L" is applied to it; a product at any other version does not get it";
+}
+
+std::wstring Shorten(const std::wstring& value) {
+    std::wstring shown;
+    const bool cut = value.size() > ShortenedLength;
+    const std::wstring head = cut ? value.substr(0, ShortenedLength - 16) : value;
+    const std::wstring tail = cut ? value.substr(value.size() - 12) : std::wstring();
+    for (const std::wstring* part : {&head, &tail}) {
+        if (part == &tail && cut)
+            shown += L"...";
+        for (wchar_t ch : *part) {
+            if (ch == L'\n') {
+                shown += L"\\n";
+            } else if (ch < 0x20 || ch == 0x7F) {
+                wchar_t escaped[5] = {}; // "\xNN" and the terminator
+                std::swprintf(escaped, 5, L"\\x%02X", unsigned(ch));
+                shown += escaped;
+            } else {
+                shown += ch;
+            }
+        }
+    }
+    if (cut)
+        shown += L" (" + std::to_wstring(value.size()) + L" characters)";
+    return shown;
+}
+
+} // namespace patchcheck
