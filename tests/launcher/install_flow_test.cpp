@@ -187,7 +187,7 @@ TEST_F(InstallFlowTest, DeletesThePatchFileAtEveryEarlyEnd) {
         {"unusable keywords", L"1.1.0.0", 0, L"1.0.0.0", "300 1033 '' error=4316\n"},
         {"product list unreadable", L"1.1.0.0;1.0.0.0,", ERROR_UNKNOWN_PROPERTY, L"1.0.0.0",
          "300 1033 '' error=" + std::to_string(ERROR_UNKNOWN_PROPERTY) + "\n"},
-        {"306 ending the pass", L"1.1.0.0;1.1.0.0,", 0, L"0.9.0.0", "306 1041 'Notes'\n"},
+        {"306 ending the pass", L"1.1.0.0;1.1.0.0,1.0.0.0,", 0, L"0.9.0.0", "306 1041 'Notes'\n"},
     };
     for (const Case& c : cases) {
         TearDown();
@@ -221,7 +221,8 @@ TEST_F(InstallFlowTest, HandsTheServiceTheFullPathOfACopyAtTheDrivesRoot) {
     SetCurrentDirectoryW(current.c_str());
     EXPECT_EQ(reports, "301 1033 'Notes'\n");
     const std::wstring drive = scratch_.path().substr(0, 3); // "C:\\"
-    EXPECT_EQ(Narrow(commandLine.substr(0, 10)), Narrow(L"PATCH=\"" + drive)) << Narrow(commandLine);
+    EXPECT_EQ(Narrow(commandLine.substr(0, 10)), Narrow(L"PATCH=\"" + drive))
+        << Narrow(commandLine);
     const std::wstring file = commandLine.substr(7, commandLine.find(L'"', 7) - 7);
     EXPECT_FALSE(test::FileExists(file)) << Narrow(file) << " is deleted at the end";
 }
