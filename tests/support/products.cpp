@@ -46,16 +46,24 @@ testing::AssertionResult InstallProduct(const samples::SampleProduct& product) {
 }
 
 testing::AssertionResult UninstallProduct(const std::wstring& productCode) {
-    const ProcessResult run = RunInstaller(L"/x", productCode);
-    if (!run.started)
-        return testing::AssertionFailure() << "msiexec did not start for " << Narrow(productCode);
-    const int state = QueryProductState(productCode);
-    if (run.exitCode != ERROR_SUCCESS || state == INSTALLSTATE_DEFAULT ||
-        state == INSTALLSTATE_ADVERTISED)
-        return testing::AssertionFailure()
-               << "uninstalling " << Narrow(productCode) << ": msiexec exit code " << run.exitCode
-               << ", state afterwards " << state;
-    return testing::AssertionSuccess();
+    // The service may still be finishing the run before (1618, another
+    // installation in progress): a removal that fails is tried once more.
+    std::string attempts;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0)
+            Sleep(1000);
+        const ProcessResult run = RunInstaller(L"/x", productCode);
+        if (!run.started)
+            return testing::AssertionFailure()
+                   << "msiexec did not start for " << Narrow(productCode);
+        const int state = QueryProductState(productCode);
+        if (run.exitCode == ERROR_SUCCESS && state != INSTALLSTATE_DEFAULT &&
+            state != INSTALLSTATE_ADVERTISED)
+            return testing::AssertionSuccess();
+        attempts += " msiexec exit code " + std::to_string(run.exitCode) + ", state afterwards " +
+                    std::to_string(state) + ";";
+    }
+    return testing::AssertionFailure() << "uninstalling " << Narrow(productCode) << ":" << attempts;
 }
 
 ScopedProduct::~ScopedProduct() {
