@@ -1,5 +1,4 @@
 #include "launcher/launcher.h"
-#include "launcher/run_log.h"
 #include "messages/messages.h"
 
 #include <windows.h>
@@ -45,10 +44,5 @@ void ShowHelp() {
     std::wstring file = FileName(ModulePath());
     if (file.empty())
         file = L"PatchLauncher.exe";
-    if (!TheRunSettings.infoBoxes) {
-        LogLine(L"help: box not shown: ", WhyBoxesAreOff());
-        return;
-    }
-    LogLine(L"help: box shown");
-    MessageBoxW(nullptr, HelpText(file).c_str(), Stem(file).c_str(), messages::StyleHelpBox);
+    ShowOwnBox(L"help", HelpText(file), Stem(file), messages::StyleHelpBox);
 }

@@ -44,6 +44,12 @@ RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisib
 // For the log: why a box is kept back ("no desktop", "silent mode", "quiet mode").
 const wchar_t* WhyBoxesAreOff();
 
+// Shows a box of the program's own that is no catalogue message (`what`: "info"
+// for "/i", "help" for "/?"), with no owner, and logs that it did; without info
+// boxes it logs only why it did not.
+void ShowOwnBox(const wchar_t* what, const std::wstring& text, const std::wstring& title,
+                UINT style);
+
 // True when the process's window station is the visible one of an interactive
 // session: a box shown there can be closed by someone. False for a service's
 // or a scheduled task's station, for session 0 (which no user sees), and when
@@ -77,6 +83,15 @@ void InstallServicePack();
 
 // Info mode: show the patch's target products and versions in a box.
 void ShowPatchInfo();
+
+// The patch's product list with every ";" turned into a line feed, except a
+// lone ";" left at the very start.
+std::wstring ProductLines(std::wstring products);
+
+// The text of the info box: the product lines, the target versions as stored
+// and the upgrade version, under their captions.
+std::wstring PatchInfoText(const std::wstring& productLines, const std::wstring& targetVersions,
+                           const std::wstring& upgradeVersion);
 
 // What WinMain does once ModuleInstance is stored; returns the exit code:
 // 0, unless "/exitcode" asks for the outcome of the run.

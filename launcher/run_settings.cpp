@@ -1,4 +1,5 @@
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 
 #include <windows.h>
 
@@ -20,6 +21,16 @@ const wchar_t* WhyBoxesAreOff() {
     if (!TheRunSettings.desktopVisible)
         return L"no desktop";
     return TheRunMode.silentMode ? L"silent mode" : L"quiet mode";
+}
+
+void ShowOwnBox(const wchar_t* what, const std::wstring& text, const std::wstring& title,
+                UINT style) {
+    if (!TheRunSettings.infoBoxes) {
+        LogLine(what, L": box not shown: ", WhyBoxesAreOff());
+        return;
+    }
+    LogLine(what, L": box shown");
+    MessageBoxW(nullptr, text.c_str(), title.c_str(), style);
 }
 
 bool SessionHasVisibleDesktop() {

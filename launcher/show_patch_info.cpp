@@ -6,16 +6,18 @@
 
 #include <windows.h>
 
-namespace {
-
-// Every ";" becomes a line feed, except a lone ";" left at the very start.
-void BreakProductLines(std::wstring& products) {
+std::wstring ProductLines(std::wstring products) {
     for (std::wstring::size_type last = products.rfind(L';');
          last != std::wstring::npos && last > 0; last = products.rfind(L';'))
         products[products.find(L';')] = L'\n';
+    return products;
 }
 
-} // namespace
+std::wstring PatchInfoText(const std::wstring& productLines, const std::wstring& targetVersions,
+                           const std::wstring& upgradeVersion) {
+    return L"Products:\n" + productLines + L"\nTarget:\n\t" + targetVersions + L"\nUpgrade:\n\t" +
+           upgradeVersion;
+}
 
 void ShowPatchInfo() {
     // The copy is only read here: it goes when the box has been closed.
@@ -27,20 +29,14 @@ void ShowPatchInfo() {
     std::wstring products;
     if (!ReadPatchProducts(patch.path, products))
         LogLine(L"info: patch products (PID_TEMPLATE) could not be read, error ", GetLastError());
-    BreakProductLines(products);
+    products = ProductLines(products);
     std::wstring upgradeVersion;
     std::wstring targetVersions;
     if (!ReadPatchVersions(patch.path, upgradeVersion, targetVersions))
         LogLine(L"info: patch versions (PID_KEYWORDS) could not be read, error ", GetLastError());
 
-    const std::wstring text = L"Products:\n" + products + L"\nTarget:\n\t" + targetVersions +
-                              L"\nUpgrade:\n\t" + upgradeVersion;
     LogLine(L"info: products ", products, L", target versions ", targetVersions,
             L", upgrade version ", upgradeVersion);
-    if (!TheRunSettings.infoBoxes) {
-        LogLine(L"info: box not shown: ", WhyBoxesAreOff());
-        return;
-    }
-    LogLine(L"info: box shown");
-    MessageBoxW(nullptr, text.c_str(), L"Info", messages::StyleInfoBox);
+    ShowOwnBox(L"info", PatchInfoText(products, targetVersions, upgradeVersion), L"Info",
+               messages::StyleInfoBox);
 }

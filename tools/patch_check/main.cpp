@@ -5,6 +5,7 @@
 // size and SHA-256, whether it is signed) without running it; exit code 0
 // when the launcher can use its patch, 1 otherwise or when the file is no
 // launcher.
+#include "launcher/launcher.h"
 #include "tools/patch_check/patch_check.h"
 
 #include <windows.h>
@@ -26,15 +27,6 @@ void WriteLine(std::FILE* stream, const std::wstring& text) {
                         nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), stream);
     std::fflush(stream);
-}
-
-// Each ";" of the product list starts a new line, as "/i" shows it.
-std::wstring ProductLines(std::wstring products) {
-    for (wchar_t& ch : products) {
-        if (ch == L';')
-            ch = L'\n';
-    }
-    return products;
 }
 
 int CheckPatch(const std::wstring& path) {
@@ -62,8 +54,9 @@ int InspectLauncher(const std::wstring& path) {
     }
     const patchcheck::PatchFacts& patch = facts.patch;
     const std::wstring keywords = patch.upgradeVersion + L";" + patch.targetVersions;
-    WriteLine(stdout, L"Products:\n" + ProductLines(patch.products) + L"\nTarget:\n\t" +
-                          patch.targetVersions + L"\nUpgrade:\n\t" + patch.upgradeVersion);
+    // What "/i" shows in its box, from the launcher's own code.
+    WriteLine(stdout, PatchInfoText(ProductLines(patch.products), patch.targetVersions,
+                                    patch.upgradeVersion));
     WriteLine(stdout, L"Patch code: " + (patch.patchCode.empty() ? L"none" : patch.patchCode));
     WriteLine(stdout,
               L"Decides by: " + (patch.smallUpdate
