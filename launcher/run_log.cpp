@@ -17,18 +17,6 @@ namespace {
 FileHandle TheLogFile;
 std::wstring TheLogPath;
 
-// Keeps the thread's last-error code across the scope.
-class LastErrorKeeper {
-  public:
-    LastErrorKeeper() : saved_(GetLastError()) {}
-    ~LastErrorKeeper() { SetLastError(saved_); }
-    LastErrorKeeper(const LastErrorKeeper&) = delete;
-    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
-
-  private:
-    DWORD saved_;
-};
-
 // The UTF-8 bytes of `text`; none when it cannot be converted.
 std::vector<char> ToUtf8(const std::wstring& text) {
     if (text.empty())

@@ -16,6 +16,18 @@
 #include <string>
 #include <type_traits>
 
+// Keeps the thread's last-error code across the scope.
+class LastErrorKeeper {
+  public:
+    LastErrorKeeper() : saved_(GetLastError()) {}
+    ~LastErrorKeeper() { SetLastError(saved_); }
+    LastErrorKeeper(const LastErrorKeeper&) = delete;
+    LastErrorKeeper& operator=(const LastErrorKeeper&) = delete;
+
+  private:
+    DWORD saved_;
+};
+
 // Opens the log at `path` for appending, creating the file when it does not
 // exist; an empty path means no log. Closes any log opened before.
 void OpenRunLog(const std::wstring& path);
