@@ -50,17 +50,6 @@ const wchar_t* WhyBoxesAreOff();
 void ShowOwnBox(const wchar_t* what, const std::wstring& text, const std::wstring& title,
                 UINT style);
 
-// True when the process's window station is the visible one of an interactive
-// session: a box shown there can be closed by someone. False for a service's
-// or a scheduled task's station, for session 0 (which no user sees), and when
-// the station cannot be asked.
-bool SessionHasVisibleDesktop();
-
-// Restarts the computer, with the shutdown privilege enabled for the call
-// alone, as a planned restart for an installation; no prompt. False with the
-// error as the last-error code when the restart could not be started.
-bool RestartComputer();
-
 // "/?": the box that lists the switches, titled with the program's name (not
 // shown without info boxes).
 void ShowHelp();

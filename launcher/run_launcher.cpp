@@ -1,8 +1,10 @@
 #include "common/growing_text.h"
 #include "common/program_state.h"
-#include "launcher/exit_code.h"
+#include "deployment/exit_code.h"
+#include "deployment/restart.h"
+#include "deployment/run_log.h"
+#include "deployment/session.h"
 #include "launcher/launcher.h"
-#include "launcher/run_log.h"
 #include "patch/patch.h"
 #include "products/products.h"
 

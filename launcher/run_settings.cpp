@@ -1,5 +1,5 @@
+#include "deployment/run_log.h"
 #include "launcher/launcher.h"
-#include "launcher/run_log.h"
 
 #include <windows.h>
 
@@ -31,18 +31,4 @@ void ShowOwnBox(const wchar_t* what, const std::wstring& text, const std::wstrin
     }
     LogLine(what, L": box shown");
     MessageBoxW(nullptr, text.c_str(), title.c_str(), style);
-}
-
-bool SessionHasVisibleDesktop() {
-    USEROBJECTFLAGS flags = {};
-    DWORD needed = 0;
-    if (!GetUserObjectInformationW(GetProcessWindowStation(), UOI_FLAGS, &flags, sizeof flags,
-                                   &needed))
-        return false;
-    if ((flags.dwFlags & WSF_VISIBLE) == 0)
-        return false;
-    // Session 0 holds the services; since Windows Vista no user sees it, even
-    // through its interactive window station.
-    DWORD session = 0;
-    return ProcessIdToSessionId(GetCurrentProcessId(), &session) && session != 0;
 }

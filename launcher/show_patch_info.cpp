@@ -1,6 +1,6 @@
+#include "deployment/run_log.h"
+#include "deployment/temporary_patch.h"
 #include "launcher/launcher.h"
-#include "launcher/run_log.h"
-#include "launcher/temporary_patch.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 

@@ -2,8 +2,8 @@
 // result messages replaced by recording doubles: the exit code that
 // "/exitcode" gives, and the lines of the "/log" file.
 #include "common/program_state.h"
+#include "deployment/run_log.h"
 #include "launcher/launcher.h"
-#include "launcher/run_log.h"
 #include "products/products.h"
 #include "tests/support/installer_double.h"
 #include "tests/support/messages_double.h"

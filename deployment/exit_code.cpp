@@ -1,4 +1,4 @@
-#include "launcher/exit_code.h"
+#include "deployment/exit_code.h"
 
 InstallOutcome TheInstallOutcome;
 

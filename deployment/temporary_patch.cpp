@@ -1,6 +1,6 @@
-#include "launcher/temporary_patch.h"
+#include "deployment/temporary_patch.h"
 
-#include "launcher/run_log.h"
+#include "deployment/run_log.h"
 
 #include <windows.h>
 

@@ -1,5 +1,5 @@
+#include "deployment/restart.h"
 #include "common/holder.h"
-#include "launcher/launcher.h"
 
 #include <windows.h>
 

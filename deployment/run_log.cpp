@@ -1,4 +1,4 @@
-#include "launcher/run_log.h"
+#include "deployment/run_log.h"
 
 #include "common/decimal.h"
 #include "common/growing_text.h"
