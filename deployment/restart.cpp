@@ -1,7 +1,7 @@
 #include "deployment/restart.h"
-#include "common/holder.h"
 
-#include <windows.h>
+#include "common/holder.h"
+#include "deployment/run_log.h"
 
 #include <reason.h>
 
@@ -10,6 +10,24 @@ namespace {
 // A planned restart for an installation, as the event log records it.
 constexpr DWORD RestartReason =
     SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION | SHTDN_REASON_FLAG_PLANNED;
+
+// InitiateSystemShutdownExW, not ExitWindowsEx: the latter ends only the
+// caller's logon session and can succeed without restarting anything when
+// the caller is not the interactive user (SYSTEM under a management agent).
+bool RequestRestart() {
+    for (int attempt = 1;; ++attempt) {
+        if (InitiateSystemShutdownExW(nullptr, nullptr, RestartGracePeriodSeconds, FALSE, TRUE,
+                                      RestartReason))
+            return true;
+        const DWORD error = GetLastError();
+        // Not ready: someone is signing in, say; worth asking again shortly.
+        if (error != ERROR_NOT_READY || attempt == RestartAttempts)
+            return false;
+        LogLine(L"restart: the system is not ready (error ", error, L"), asking again in ",
+                RestartRetryPauseMs, L" ms");
+        Sleep(RestartRetryPauseMs);
+    }
+}
 
 } // namespace
 
@@ -30,11 +48,10 @@ bool RestartComputer() {
     // Success without the privilege enabled: the account does not hold it.
     if (GetLastError() == ERROR_NOT_ALL_ASSIGNED)
         return false;
-    // No EWX_FORCE: programs with unsaved work are asked, not killed.
-    const BOOL started = ExitWindowsEx(EWX_REBOOT, RestartReason);
+    const bool accepted = RequestRestart();
     const DWORD error = GetLastError();
     // Back as it was: the privilege was enabled for the call alone.
     AdjustTokenPrivileges(token.get(), FALSE, &previous, 0, nullptr, nullptr);
     SetLastError(error);
-    return started != FALSE;
+    return accepted;
 }

@@ -83,7 +83,8 @@ void RestartIfNeeded() {
     }
     if (RestartComputer()) {
         TheInstallOutcome.RestartStarted();
-        LogLine(L"restart started");
+        LogLine(L"restart started: Windows restarts the computer in ", RestartGracePeriodSeconds,
+                L" s");
     } else {
         LogLine(L"restart needed but could not be started, error ", GetLastError());
     }

@@ -536,7 +536,7 @@ TEST_F(EndToEnd, ThrowawayRestartsOnceAfterEveryProductAndBox) {
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
     EXPECT_EQ(Narrow(test::ReadProductVersion(samples::DrawEn.productCode)), "1.1.0.0");
     ASSERT_EQ(restarts.requests().size(), 1u);
-    EXPECT_EQ(restarts.requests()[0].flags, UINT(EWX_REBOOT));
+    EXPECT_TRUE(restarts.requests()[0].reboot);
     EXPECT_EQ(boxesAtRestart, 2u) << "the restart comes after the last box";
     EXPECT_EQ(filesAtRestart, 0u) << "and after the patch file is gone";
 }

@@ -172,22 +172,44 @@ INSTANTIATE_TEST_SUITE_P(
                  3010, L"0.9.0.0", 0, 3010, true}));
 
 // Two products that each ask for a restart: both are handled and every box is
-// seen, then the patch file goes, and only then is the computer restarted,
-// once, as a planned restart for an installation, with the shutdown
-// privilege enabled for that call alone; never with "/norestart".
+// seen, then the patch file goes, and only then is Windows asked to restart
+// the computer, as a planned restart for an installation, after a notice to
+// signed-in users, with the shutdown privilege enabled for that call alone;
+// never with "/norestart". 1641 only when Windows accepted it.
 TEST_F(RunReportTest, RestartsOnceAtTheEndOfThePassUnlessNorestart) {
     struct Case {
         const wchar_t* switches;
-        BOOL answer; // of the restart call
+        std::vector<DWORD> answers; // of the restart calls (0: accepted)
         std::size_t restarts;
         int exitCode;
         std::string event;
     };
+    const std::string locked = std::to_string(ERROR_MACHINE_LOCKED);
+    const std::string notReady = std::to_string(ERROR_NOT_READY);
     const Case cases[] = {
-        {L"/exitcode", TRUE, 1, 1641, "restart started"},
-        {L"/norestart /exitcode", TRUE, 0, 3010, "restart needed; not started (/norestart)"},
-        {L"/exitcode", FALSE, 1, 3010, "restart needed but could not be started, error 5"},
-        {L"", TRUE, 1, 0, "restart started"},
+        {L"/exitcode", {0}, 1, 1641, "restart started: Windows restarts the computer in 60 s"},
+        {L"/norestart /exitcode", {0}, 0, 3010, "restart needed; not started (/norestart)"},
+        {L"/exitcode",
+         {ERROR_MACHINE_LOCKED},
+         1,
+         3010,
+         "restart needed but could not be started, error " + locked},
+        {L"/exitcode",
+         {ERROR_ACCESS_DENIED},
+         1,
+         3010,
+         "restart needed but could not be started, error 5"},
+        {L"/exitcode",
+         {ERROR_NOT_READY, ERROR_NOT_READY, 0},
+         3,
+         1641,
+         "restart: the system is not ready (error " + notReady + "), asking again in 1000 ms"},
+        {L"/exitcode",
+         {ERROR_NOT_READY},
+         5,
+         3010,
+         "restart needed but could not be started, error " + notReady},
+        {L"", {0}, 1, 0, "restart started: Windows restarts the computer in 60 s"},
     };
     const bool enabledBefore = test::ShutdownPrivilegeEnabled();
     for (const Case& c : cases) {
@@ -198,28 +220,33 @@ TEST_F(RunReportTest, RestartsOnceAtTheEndOfThePassUnlessNorestart) {
         AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031");
         Installer().configureResults[ProductA] = 3010;
         Installer().configureResults[ProductB] = 3010;
-        restarts_.Answer(c.answer);
+        restarts_.Answer(c.answers);
         std::size_t filesAtRestart = 99;
         std::size_t boxesAtRestart = 99;
         restarts_.OnRestart([&] {
             filesAtRestart = LeftInTmp().size();
             boxesAtRestart = test::Reports().size();
         });
-        const std::string name = Narrow(c.switches) + (c.answer ? "" : ", refused");
+        const std::string name = Narrow(c.switches) + ", answers " + std::to_string(c.answers[0]) +
+                                 " (" + std::to_string(c.answers.size()) + ")";
 
         EXPECT_EQ(Run(std::wstring(c.switches) + L" " + LogArgument()), c.exitCode) << name;
         EXPECT_EQ(Describe(test::Reports()), "301\n301\n") << name;
         EXPECT_TRUE(Logged(c.event)) << name << "\n" << AllEvents();
         ASSERT_EQ(restarts_.requests().size(), c.restarts) << name;
         EXPECT_EQ(test::ShutdownPrivilegeEnabled(), enabledBefore) << name << ": as it was";
+        for (const test::RestartRequest& restart : restarts_.requests()) {
+            EXPECT_EQ(Narrow(restart.machine), "(null)") << "this computer";
+            EXPECT_EQ(restart.timeout, 60u) << "signed-in users are warned first";
+            EXPECT_FALSE(restart.forceAppsClosed) << "unsaved work is asked for, not lost";
+            EXPECT_TRUE(restart.reboot);
+            EXPECT_EQ(restart.reason,
+                      DWORD(SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
+                            SHTDN_REASON_FLAG_PLANNED));
+            EXPECT_TRUE(restart.privilegeEnabled) << name;
+        }
         if (c.restarts == 0)
             continue;
-        const test::RestartRequest& restart = restarts_.requests()[0];
-        EXPECT_EQ(restart.flags, UINT(EWX_REBOOT)) << "no EWX_FORCE: unsaved work is asked for";
-        EXPECT_EQ(restart.reason,
-                  DWORD(SHTDN_REASON_MAJOR_APPLICATION | SHTDN_REASON_MINOR_INSTALLATION |
-                        SHTDN_REASON_FLAG_PLANNED));
-        EXPECT_TRUE(restart.privilegeEnabled) << name;
         EXPECT_EQ(boxesAtRestart, 2u) << name << ": after the last box";
         EXPECT_EQ(filesAtRestart, 0u) << name << ": the patch file is gone first";
     }
@@ -346,7 +373,7 @@ TEST_F(RunReportTest, LogsAnApplyFromStartToExitCode) {
             "\" REBOOTPROMPT=S REBOOT=ReallySuppress) returned 3010",
         "message 301 shown in language 1031",
         "patch file " + file + " deleted",
-        "restart started",
+        "restart started: Windows restarts the computer in 60 s",
         "exit code 1641",
     };
     const std::vector<std::string> events = LogEvents();

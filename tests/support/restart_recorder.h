@@ -1,7 +1,7 @@
-// Stands in for ExitWindowsEx, at the one place the program calls it: the
-// import of this executable is pointed at a recorder while the value lives.
-// No test restarts the computer, under Wine (whose ExitWindowsEx answers TRUE
-// and does nothing) or anywhere else.
+// Stands in for InitiateSystemShutdownExW, at the one place the program calls
+// it: the import of this executable is pointed at a recorder while the value
+// lives. No test restarts the computer, under Wine (whose restart functions
+// restart nothing) or anywhere else.
 #pragma once
 
 #include "common/holder.h"
@@ -10,13 +10,18 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
 namespace test {
 
 struct RestartRequest {
-    UINT flags = 0;
+    std::wstring machine; // "(null)" for the local computer
+    bool message = false; // a text for the notice was given
+    DWORD timeout = 0;
+    BOOL forceAppsClosed = TRUE;
+    BOOL reboot = FALSE;
     DWORD reason = 0;
     bool privilegeEnabled = false; // SE_SHUTDOWN_NAME enabled in the token at the call
 };
@@ -46,7 +51,8 @@ class RestartRecorder {
   public:
     // `onRestart` is called at each request, after it is recorded.
     explicit RestartRecorder(std::function<void()> onRestart = nullptr)
-        : redirect_(L"user32.dll", "ExitWindowsEx", reinterpret_cast<void*>(&StandIn)) {
+        : redirect_(L"advapi32.dll", "InitiateSystemShutdownExW",
+                    reinterpret_cast<void*>(&StandIn)) {
         Reset();
         State().onRestart = std::move(onRestart);
     }
@@ -54,31 +60,40 @@ class RestartRecorder {
     RestartRecorder(const RestartRecorder&) = delete;
     RestartRecorder& operator=(const RestartRecorder&) = delete;
 
-    // Forgets the requests; later calls answer TRUE and call nothing.
+    // Forgets the requests; later calls are accepted and call nothing.
     void Reset() { State() = {}; }
 
     const std::vector<RestartRequest>& requests() const { return State().requests; }
-    // What later calls answer; FALSE fails them with ERROR_ACCESS_DENIED.
-    void Answer(BOOL answer) { State().answer = answer; }
+    // The errors that the next calls fail with, in order (0: accepted); once
+    // they are used up, the last one answers every further call.
+    void Answer(std::vector<DWORD> errors) { State().errors = std::move(errors); }
     void OnRestart(std::function<void()> onRestart) { State().onRestart = std::move(onRestart); }
 
   private:
     struct Recorded {
         std::vector<RestartRequest> requests;
-        BOOL answer = TRUE;
+        std::vector<DWORD> errors;
         std::function<void()> onRestart;
     };
     static Recorded& State() {
         static Recorded recorded;
         return recorded;
     }
-    static BOOL WINAPI StandIn(UINT flags, DWORD reason) {
-        State().requests.push_back({flags, reason, ShutdownPrivilegeEnabled()});
-        if (State().onRestart)
-            State().onRestart();
-        if (!State().answer)
-            SetLastError(ERROR_ACCESS_DENIED);
-        return State().answer;
+    static BOOL WINAPI StandIn(LPWSTR machine, LPWSTR message, DWORD timeout, BOOL force,
+                               BOOL reboot, DWORD reason) {
+        Recorded& state = State();
+        state.requests.push_back({machine == nullptr ? L"(null)" : machine, message != nullptr,
+                                  timeout, force, reboot, reason, ShutdownPrivilegeEnabled()});
+        if (state.onRestart)
+            state.onRestart();
+        const std::size_t call = state.requests.size() - 1;
+        const DWORD error = state.errors.empty()         ? 0
+                            : call < state.errors.size() ? state.errors[call]
+                                                         : state.errors.back();
+        if (error == 0)
+            return TRUE;
+        SetLastError(error);
+        return FALSE;
     }
 
     ImportRedirect redirect_;
