@@ -21,7 +21,10 @@ void InstallOutcome::PatchApplied(UINT result) {
     applied_ = true;
     if (result == ERROR_SUCCESS_REBOOT_INITIATED)
         rebootInitiated_ = true;
-    else if (result == ERROR_SUCCESS_REBOOT_REQUIRED)
+    // 1604: suspended by a ForceReboot, completed when the installer resumes
+    // it after the restart.
+    else if (result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_RESTART_REQUIRED ||
+             result == ERROR_INSTALL_SUSPEND)
         rebootRequired_ = true;
 }
 

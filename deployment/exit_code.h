@@ -11,18 +11,19 @@ class InstallOutcome {
 
     // A message 300 showing `code`; only the first of the run counts.
     void FailureReported(DWORD code);
-    // The installer service applied the patch: 0, 1641 or 3010.
+    // The installer service applied the patch: 0, 1641, 3010 or 3011, or
+    // 1604 (it completes after the restart).
     void PatchApplied(UINT result);
     // A product at the upgrade version, or the 306 that ends the pass.
     void ProductUpToDate();
     // The launcher started the restart that an apply asked for.
     void RestartStarted();
 
-    // True when an apply answered 1641 or 3010.
+    // True when an apply answered 1641, 3010, 3011 or 1604.
     bool RestartNeeded() const;
 
     // The first 300's code; else 1641 when a restart was started (by the
-    // launcher, or by the service: 1641), else 3010 when an apply answered so;
+    // launcher, or by the service: 1641), else 3010 when an apply needs one;
     // else 1642 when no product got the patch and none was up to date; else 0.
     DWORD ExitCode() const;
 

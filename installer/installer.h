@@ -15,7 +15,9 @@ namespace installer {
 using ::MsiCloseHandle;
 using ::MsiConfigureProductExW;
 using ::MsiEnableLogW;
+using ::MsiEnumProductsExW;
 using ::MsiGetPatchInfoExW;
+using ::MsiGetProductInfoExW;
 using ::MsiGetProductInfoW;
 using ::MsiGetSummaryInformationW;
 using ::MsiQueryProductStateW;
@@ -26,20 +28,30 @@ constexpr UINT PropertyKeywords = 5;  // PID_KEYWORDS
 constexpr UINT PropertyTemplate = 7;  // PID_TEMPLATE
 constexpr UINT PropertyRevNumber = 9; // PID_REVNUMBER: a patch's code, then those it replaces
 
-// The contexts a product can be installed in for the current user: per-user
-// managed, per-user unmanaged, per-machine. A product is in one of them.
+// The contexts a product can be installed in, in the order in which the
+// service takes an installation of it for the current user: per-user
+// managed, per-user unmanaged, per-machine.
 constexpr MSIINSTALLCONTEXT ProductContexts[] = {
     MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_MACHINE};
 
-constexpr INSTALLSTATE StateAdvertised = INSTALLSTATE_ADVERTISED; // 1
-constexpr INSTALLSTATE StateDefault = INSTALLSTATE_DEFAULT;       // 5
+// Lists the installations of every user (administrators only).
+constexpr wchar_t EveryoneSid[] = L"S-1-1-0";
+// Room for any SID text (at most 187 characters), terminator included.
+constexpr DWORD SidTextCapacity = 256;
+
+constexpr INSTALLSTATE StateAdvertised = INSTALLSTATE_ADVERTISED; // 1: advertised, not installed
+constexpr INSTALLSTATE StateAbsent = INSTALLSTATE_ABSENT;         // 2: installed for other users
+constexpr INSTALLSTATE StateDefault = INSTALLSTATE_DEFAULT;       // 5: installed
 constexpr int LevelDefault = INSTALLLEVEL_DEFAULT;                // 0
 
 // 35: basic progress only, without a Cancel button.
 constexpr INSTALLUILEVEL UiLevelBasicHideCancel =
     INSTALLUILEVEL(INSTALLUILEVEL_BASIC | INSTALLUILEVEL_HIDECANCEL);
-// 2: no interface at all, for silent runs and sessions without a desktop.
+// 2: no interface at all, for sessions without a desktop.
 constexpr INSTALLUILEVEL UiLevelNone = INSTALLUILEVEL_NONE;
+// 0x202: no interface but the elevation prompt, for silent runs that someone
+// may still see (INSTALLUILEVEL_UACONLY, Windows Installer 5.0).
+constexpr INSTALLUILEVEL UiLevelNoneButElevation = INSTALLUILEVEL(INSTALLUILEVEL_NONE | 0x200);
 
 // Every kind of message the service can log, as msiexec's "/l*vx" asks for.
 // Not INSTALLLOGMODE_LOGONLYONERROR: that deletes the log of an apply that

@@ -2,6 +2,7 @@
 #include "common/holder.h"
 #include "common/program_state.h"
 #include "deployment/exit_code.h"
+#include "deployment/installer_wait.h"
 #include "deployment/run_log.h"
 #include "deployment/temporary_patch.h"
 #include "installer/installer.h"
@@ -58,52 +59,153 @@ void LogProduct(const ProductRecord& record, const wchar_t* decision) {
             record.language, L", installed version ", record.installedVersion, L": ", decision);
 }
 
-bool IsSuccessfulResult(UINT result) {
-    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
-           result == ERROR_SUCCESS_REBOOT_REQUIRED;
+// What the pass carries from one product to the next.
+class Pass {
+  public:
+    explicit Pass(std::wstring patchFile)
+        : patchFile(std::move(patchFile)), waits(TheRunSettings.installerWaitBudgetMs) {}
+
+    // The patch code (the start of PID_REVNUMBER), read when first asked for;
+    // nullptr when the patch has none that can be read.
+    const std::wstring* PatchCode() {
+        if (!patchCodeRead_) {
+            patchCodeRead_ = true;
+            hasPatchCode_ = ReadPatchCode(patchFile, patchCode_);
+            if (!hasPatchCode_)
+                LogLine(L"patch code (PID_REVNUMBER) could not be read, error ", GetLastError());
+        }
+        return hasPatchCode_ ? &patchCode_ : nullptr;
+    }
+
+    const std::wstring patchFile;
+    InstallerWaits waits;
+    std::size_t upToDateCount = 0;
+
+  private:
+    bool patchCodeRead_ = false;
+    bool hasPatchCode_ = false;
+    std::wstring patchCode_;
+};
+
+// Asks the service for the patch's state on the product and logs where it
+// asked and what it heard.
+PatchState AskPatchState(const ProductRecord& record, const std::wstring& patchCode) {
+    const PatchStateReading reading = ReadPatchState(record.productCode, patchCode);
+    const wchar_t* state = reading.state == PatchState::Applied      ? L"applied"
+                           : reading.state == PatchState::NotApplied ? L"not applied"
+                                                                     : L"state not known";
+    if (reading.instance.context == MSIINSTALLCONTEXT_NONE)
+        LogLine(L"installer: patch ", patchCode, L" on ", record.productCode,
+                L": no installation of the product found for this account, error ", reading.result,
+                L": ", state);
+    else
+        LogLine(L"installer: patch ", patchCode, L" on ", record.productCode, L", asked ",
+                ContextName(reading.instance.context),
+                reading.instance.userSid.empty() ? L"" : L" for ", reading.instance.userSid, L": ",
+                state, L" (MsiGetPatchInfoExW returned ", reading.result, L")");
+    return reading.state;
 }
 
-void ApplyPatch(ProductRecord& record, const std::wstring& patchFile) {
-    record.commandLine = FormatPatchCommandLine(patchFile);
-    const INSTALLUILEVEL previousLevel =
-        installer::MsiSetInternalUI(TheRunSettings.installerUiLevel, nullptr);
+enum class ApplyResult { Applied, RestartInitiated, RestartRequired, Suspended, Failed };
+
+ApplyResult ClassifyResult(UINT result) {
+    switch (result) {
+    case ERROR_SUCCESS:
+        return ApplyResult::Applied;
+    case ERROR_SUCCESS_REBOOT_INITIATED: // 1641
+        return ApplyResult::RestartInitiated;
+    case ERROR_SUCCESS_REBOOT_REQUIRED:  // 3010
+    case ERROR_SUCCESS_RESTART_REQUIRED: // 3011
+        return ApplyResult::RestartRequired;
+    case ERROR_INSTALL_SUSPEND: // 1604: a ForceReboot suspended it
+        return ApplyResult::Suspended;
+    default:
+        return ApplyResult::Failed;
+    }
+}
+
+// One configure call under the run's interface level, put back after it. An
+// installer that refuses the level with the elevation prompt (before Windows
+// Installer 5.0, and Wine's) runs with none at all.
+UINT Configure(const ProductRecord& record) {
+    const INSTALLUILEVEL wanted = TheRunSettings.installerUiLevel;
+    INSTALLUILEVEL previous = installer::MsiSetInternalUI(wanted, nullptr);
+    if (previous == INSTALLUILEVEL_NOCHANGE && wanted == installer::UiLevelNoneButElevation) {
+        LogLine(L"installer: interface level ", int(wanted), L" refused; level ",
+                int(installer::UiLevelNone), L", without the elevation prompt");
+        previous = installer::MsiSetInternalUI(installer::UiLevelNone, nullptr);
+    }
     const UINT result =
         installer::MsiConfigureProductExW(record.productCode.c_str(), installer::LevelDefault,
                                           installer::StateDefault, record.commandLine.c_str());
-    installer::MsiSetInternalUI(previousLevel, nullptr);
+    installer::MsiSetInternalUI(previous, nullptr);
     LogLine(L"installer: MsiConfigureProductExW(", record.productCode, L", ",
             installer::LevelDefault, L", ", int(installer::StateDefault), L", ", record.commandLine,
             L") returned ", result);
-    if (IsSuccessfulResult(result)) {
-        TheInstallOutcome.PatchApplied(result);
-        Report(messages::PatchApplied);
-    } else {
+    return result;
+}
+
+// After the service answered success: false when it says the patch is not
+// applied to the product after all (Wine's service answers 0 for a patch it
+// passed over). A patch without a code is taken at the service's word.
+bool PatchIsApplied(const ProductRecord& record, Pass& pass, UINT result) {
+    const std::wstring* patchCode = pass.PatchCode();
+    if (patchCode == nullptr || AskPatchState(record, *patchCode) != PatchState::NotApplied)
+        return true;
+    LogLine(L"the installer answered ", result, L" but the patch is not applied");
+    return false;
+}
+
+// Applies the patch to the product, waiting for other installations where
+// no one is watching, and reports the outcome.
+Outcome ApplyPatch(ProductRecord& record, Pass& pass) {
+    record.commandLine = FormatPatchCommandLine(pass.patchFile);
+    UINT result = ERROR_SUCCESS;
+    do {
+        pass.waits.WaitWhileBusy();
+        result = Configure(record);
+    } while (result == ERROR_INSTALL_ALREADY_RUNNING && pass.waits.WaitBeforeRetry());
+
+    switch (ClassifyResult(result)) {
+    case ApplyResult::Failed:
         SetLastError(result);
         Report(messages::InstallFailed);
+        return Outcome::NextProduct;
+    case ApplyResult::Suspended:
+        // The installation completes when the installer resumes it after the
+        // restart; until then the installer must not start another one.
+        LogLine(L"the installation is suspended until the restart, when the installer resumes "
+                L"it; no other product is patched before: the pass ends");
+        TheInstallOutcome.PatchApplied(result);
+        Report(messages::PatchApplied);
+        return Outcome::EndPass;
+    default:
+        if (!PatchIsApplied(record, pass, result)) {
+            SetLastError(ERROR_PATCH_TARGET_NOT_FOUND); // 1642
+            Report(messages::InstallFailed);
+            return Outcome::NextProduct;
+        }
+        TheInstallOutcome.PatchApplied(result);
+        Report(messages::PatchApplied);
+        return Outcome::NextProduct;
     }
 }
 
-// For a product at the version of a small update: true when the installer
-// service says the patch is not applied to it. A patch code that cannot be
-// read, or a state the service cannot give, leaves the version to decide.
-bool SmallUpdateIsMissing(const ProductRecord& record, const std::wstring& patchFile) {
-    std::wstring patchCode;
-    if (!ReadPatchCode(patchFile, patchCode)) {
-        LogLine(L"patch code (PID_REVNUMBER) could not be read, error ", GetLastError(),
-                L": the version decides");
+// For a product at the version of a small update: true unless the installer
+// service says the patch is applied to it. A state that cannot be had is no
+// reason to skip the patch: applied, the service answers at once for a patch
+// it has. Without a readable patch code, the version decides.
+bool SmallUpdateIsMissing(const ProductRecord& record, Pass& pass) {
+    const std::wstring* patchCode = pass.PatchCode();
+    if (patchCode == nullptr) {
+        LogLine(L"the small update has no patch code: the version decides");
         return false;
     }
-    const PatchState state = ReadPatchState(record.productCode, patchCode);
-    LogLine(L"installer: patch ", patchCode, L" on ", record.productCode, L": ",
-            state == PatchState::Applied      ? L"applied"
-            : state == PatchState::NotApplied ? L"not applied"
-                                              : L"state unknown, the version decides");
-    return state == PatchState::NotApplied;
+    return AskPatchState(record, *patchCode) != PatchState::Applied;
 }
 
 // Decides for one product and acts; counts it when already up to date.
-Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
-                       std::size_t& upToDateCount) {
+Outcome ProcessProduct(ProductRecord& record, Pass& pass) {
     CurrentProductName = record.productName;
     SetMessageLocale(static_cast<LCID>(ReadLeadingInteger(record.language)));
 
@@ -114,14 +216,13 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     // decides; other versions get 308, not the early 306.
     const bool smallUpdate = IsSmallUpdate(record.upgradeVersion, record.targetVersions);
     if (VersionsEqual(installed, upgrade)) {
-        if (smallUpdate && SmallUpdateIsMissing(record, patchFile)) {
-            LogProduct(record, L"the small update is not applied: applying the patch");
-            ApplyPatch(record, patchFile);
-            return Outcome::NextProduct;
+        if (smallUpdate && SmallUpdateIsMissing(record, pass)) {
+            LogProduct(record, L"the small update is not known to be applied: applying the patch");
+            return ApplyPatch(record, pass);
         }
         LogProduct(record, L"up to date");
         TheInstallOutcome.ProductUpToDate();
-        ++upToDateCount;
+        ++pass.upToDateCount;
         return Outcome::NextProduct;
     }
     for (std::wstring::size_type comma = remaining.find(L','); comma != std::wstring::npos;
@@ -129,8 +230,7 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
         const VersionNumber entry = ParseVersion(remaining.substr(0, comma));
         if (VersionsEqual(installed, entry)) {
             LogProduct(record, L"applying the patch");
-            ApplyPatch(record, patchFile);
-            return Outcome::NextProduct;
+            return ApplyPatch(record, pass);
         }
         if (VersionsEqual(entry, upgrade) && !smallUpdate) {
             LogProduct(record, L"an entry equal to the upgrade version comes first; the pass ends");
@@ -143,6 +243,38 @@ Outcome ProcessProduct(ProductRecord& record, const std::wstring& patchFile,
     LogProduct(record, L"not a target version");
     Report(messages::VersionNotTargeted);
     return Outcome::NextProduct;
+}
+
+// Says in the log why a product of the list that the service knows is left
+// alone, and for one installed for other users, for whom.
+void LogSkippedProduct(const SkippedProduct& product) {
+    if (product.state == installer::StateAdvertised) {
+        LogLine(L"product ", product.productCode, L": advertised, not installed: not patched");
+        return;
+    }
+    std::vector<ProductInstance> instances;
+    if (!FindProductInstances(product.productCode, installer::EveryoneSid, instances)) {
+        LogLine(L"product ", product.productCode,
+                L": installed for other users only, not "
+                L"patched; their accounts could not be listed, error ",
+                GetLastError(),
+                L"; a per-user installation is patched by deploying the launcher in that "
+                L"user's context");
+        return;
+    }
+    std::wstring name;
+    std::wstring users;
+    for (const ProductInstance& instance : instances) {
+        if (name.empty())
+            name = ReadInstanceProductName(product.productCode, instance);
+        users += (users.empty() ? L"" : L", ") + instance.userSid + L" (" +
+                 ContextName(instance.context) + L")";
+    }
+    LogLine(L"product ", product.productCode, L" \"", name,
+            L"\": installed for other users only, not patched: ",
+            users.empty() ? L"none listed" : users,
+            L"; a per-user installation is patched by deploying the launcher in that user's "
+            L"context");
 }
 
 // The service runs elsewhere with another current directory: it gets the
@@ -230,7 +362,8 @@ void InstallServicePack() {
         return;
     }
     LogLine(L"patch products ", productList);
-    BuildInventory(templateRecord, productList);
+    for (const SkippedProduct& skipped : BuildInventory(templateRecord, productList))
+        LogSkippedProduct(skipped);
     if (ProductInventory.empty()) {
         LogLine(L"no product of the patch is installed");
         Report(messages::NoProductFound);
@@ -240,21 +373,21 @@ void InstallServicePack() {
 
     // A product the list names twice is handled once: its later records get
     // no installer call and no message, and count as its first one did.
-    std::size_t upToDateCount = 0;
+    Pass pass(patchFile);
     std::vector<HandledProduct> handled;
     for (ProductRecord& record : ProductInventory) {
         if (const HandledProduct* earlier = FindHandled(handled, record.productCode)) {
             LogProduct(record, L"skipped as a repeat");
             if (earlier->upToDate)
-                ++upToDateCount;
+                ++pass.upToDateCount;
             continue;
         }
-        const std::size_t countBefore = upToDateCount;
-        if (ProcessProduct(record, patchFile, upToDateCount) == Outcome::EndPass)
+        const std::size_t countBefore = pass.upToDateCount;
+        if (ProcessProduct(record, pass) == Outcome::EndPass)
             return;
-        handled.push_back({record.productCode, upToDateCount != countBefore});
+        handled.push_back({record.productCode, pass.upToDateCount != countBefore});
     }
-    if (upToDateCount == ProductInventory.size()) {
+    if (pass.upToDateCount == ProductInventory.size()) {
         LogLine(L"every installed product is up to date");
         SetMessageLocale(UserDisplayLocale());
         Report(messages::AlreadyUpToDate);

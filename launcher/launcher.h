@@ -31,7 +31,8 @@ struct RunSettings {
     bool resultBoxes = true;    // the catalogue messages (QuietMode is the opposite)
     bool infoBoxes = true;      // the boxes of "/i" and "/?"
     INSTALLUILEVEL installerUiLevel = installer::UiLevelBasicHideCancel; // around each apply
-    bool restartWhenNeeded = true; // restart at the end when an apply asked for it
+    bool restartWhenNeeded = true;   // restart at the end when an apply asked for it
+    DWORD installerWaitBudgetMs = 0; // waiting for other installations, in all (0: none)
 };
 
 // The settings of this process's run, written by RunLauncher.

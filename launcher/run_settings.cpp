@@ -1,3 +1,4 @@
+#include "deployment/installer_wait.h"
 #include "deployment/run_log.h"
 #include "launcher/launcher.h"
 
@@ -12,8 +13,15 @@ RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisib
     const bool silent = mode.silentMode || !desktopVisible;
     settings.resultBoxes = !quiet && !silent;
     settings.infoBoxes = !silent;
-    settings.installerUiLevel = silent ? installer::UiLevelNone : installer::UiLevelBasicHideCancel;
+    // Silent where someone may see the screen, the installer can still ask
+    // for elevation; without a desktop no one could answer.
+    settings.installerUiLevel = !silent          ? installer::UiLevelBasicHideCancel
+                                : desktopVisible ? installer::UiLevelNoneButElevation
+                                                 : installer::UiLevelNone;
     settings.restartWhenNeeded = !mode.noRestart;
+    // Someone who sees the boxes is told of a busy installer at once; a
+    // deployed run waits for it.
+    settings.installerWaitBudgetMs = settings.resultBoxes ? 0 : BusyInstallerWaitBudgetMs;
     return settings;
 }
 

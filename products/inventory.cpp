@@ -32,8 +32,7 @@ std::wstring ReadProductProperty(const std::wstring& productCode, const wchar_t*
 } // namespace
 
 bool IsProductInstalled(const std::wstring& productCode) {
-    const INSTALLSTATE state = installer::MsiQueryProductStateW(productCode.c_str());
-    return state == installer::StateDefault || state == installer::StateAdvertised;
+    return installer::MsiQueryProductStateW(productCode.c_str()) == installer::StateDefault;
 }
 
 std::wstring ReadInstalledVersion(const std::wstring& productCode) {
@@ -50,47 +49,146 @@ bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& p
     return true;
 }
 
-PatchState ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode) {
-    for (const MSIINSTALLCONTEXT context : installer::ProductContexts) {
-        wchar_t state[16] = {}; // a state number, terminator included
-        DWORD length = 16;
-        const UINT result =
-            installer::MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr, context,
-                                          INSTALLPROPERTY_PATCHSTATE, state, &length);
-        if (result == ERROR_UNKNOWN_PRODUCT)
-            continue; // installed in another context
-        if (result == ERROR_UNKNOWN_PATCH)
-            return PatchState::NotApplied;
-        if (result != ERROR_SUCCESS)
-            return PatchState::Unknown;
-        switch (ReadLeadingInteger(state)) {
-        case MSIPATCHSTATE_APPLIED:
-        case MSIPATCHSTATE_SUPERSEDED:
-        case MSIPATCHSTATE_OBSOLETED:
-            return PatchState::Applied;
-        case MSIPATCHSTATE_REGISTERED:
-            return PatchState::NotApplied;
-        default:
-            return PatchState::Unknown;
-        }
+const wchar_t* ContextName(MSIINSTALLCONTEXT context) {
+    switch (context) {
+    case MSIINSTALLCONTEXT_USERMANAGED:
+        return L"per-user managed";
+    case MSIINSTALLCONTEXT_USERUNMANAGED:
+        return L"per-user unmanaged";
+    case MSIINSTALLCONTEXT_MACHINE:
+        return L"per-machine";
+    default:
+        return L"no context";
     }
-    return PatchState::Unknown;
 }
 
-void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList) {
+namespace {
+
+// Lists the installations for `users` of the product `filter` names, or of
+// every product when it is null, and keeps those of `productCode`.
+bool ListInstances(const wchar_t* filter, const std::wstring& productCode, const wchar_t* users,
+                   std::vector<ProductInstance>& instances) {
+    std::vector<ProductInstance> found;
+    for (DWORD index = 0;; ++index) {
+        wchar_t code[GuidTextLength + 1] = {}; // 39 characters, terminator included
+        wchar_t sid[installer::SidTextCapacity] = {};
+        DWORD sidLength = installer::SidTextCapacity;
+        MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
+        const UINT result = installer::MsiEnumProductsExW(filter, users, MSIINSTALLCONTEXT_ALL,
+                                                          index, code, &context, sid, &sidLength);
+        if (result == ERROR_NO_MORE_ITEMS || (result == ERROR_UNKNOWN_PRODUCT && index == 0))
+            break;
+        if (result != ERROR_SUCCESS) {
+            SetLastError(result);
+            return false;
+        }
+        if (CompareStringOrdinal(code, -1, productCode.c_str(), -1, TRUE) == CSTR_EQUAL)
+            found.push_back({context, sid});
+    }
+    instances = std::move(found);
+    return true;
+}
+
+} // namespace
+
+bool FindProductInstances(const std::wstring& productCode, const wchar_t* users,
+                          std::vector<ProductInstance>& instances) {
+    std::vector<ProductInstance> found;
+    if (!ListInstances(productCode.c_str(), productCode, users, found))
+        return false;
+    // Asked for one product, Wine's service lists nothing; every product is
+    // listed then, which the documentation allows too, and this one picked.
+    if (found.empty() && !ListInstances(nullptr, productCode, users, found))
+        return false;
+    instances = std::move(found);
+    return true;
+}
+
+bool FindOwnProductInstance(const std::wstring& productCode, ProductInstance& instance) {
+    std::vector<ProductInstance> instances;
+    if (!FindProductInstances(productCode, nullptr, instances))
+        return false;
+    for (const MSIINSTALLCONTEXT context : installer::ProductContexts) {
+        for (const ProductInstance& candidate : instances) {
+            if (candidate.context == context) {
+                instance = candidate;
+                return true;
+            }
+        }
+    }
+    SetLastError(ERROR_UNKNOWN_PRODUCT);
+    return false;
+}
+
+std::wstring ReadInstanceProductName(const std::wstring& productCode,
+                                     const ProductInstance& instance) {
+    std::wstring name(PropertyCapacity, L'\0');
+    DWORD length = PropertyCapacity;
+    const wchar_t* sid = instance.userSid.empty() ? nullptr : instance.userSid.c_str();
+    if (installer::MsiGetProductInfoExW(productCode.c_str(), sid, instance.context,
+                                        INSTALLPROPERTY_PRODUCTNAME, &name[0],
+                                        &length) != ERROR_SUCCESS)
+        return std::wstring();
+    name.back() = L'\0';
+    return std::wstring(name.c_str());
+}
+
+PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode) {
+    PatchStateReading reading;
+    if (!FindOwnProductInstance(productCode, reading.instance)) {
+        reading.result = GetLastError();
+        return reading;
+    }
+    // Per-machine the SID must be null; per-user it names the account, which
+    // for SYSTEM is not what a null SID would name.
+    const wchar_t* sid = reading.instance.context == MSIINSTALLCONTEXT_MACHINE
+                             ? nullptr
+                             : reading.instance.userSid.c_str();
+    wchar_t state[16] = {}; // a state number, terminator included
+    DWORD length = 16;
+    reading.result = installer::MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), sid,
+                                                   reading.instance.context,
+                                                   INSTALLPROPERTY_PATCHSTATE, state, &length);
+    if (reading.result == ERROR_UNKNOWN_PATCH) {
+        reading.state = PatchState::NotApplied;
+        return reading;
+    }
+    if (reading.result != ERROR_SUCCESS)
+        return reading;
+    switch (ReadLeadingInteger(state)) {
+    case MSIPATCHSTATE_APPLIED:
+    case MSIPATCHSTATE_SUPERSEDED:
+    case MSIPATCHSTATE_OBSOLETED:
+        reading.state = PatchState::Applied;
+        break;
+    case MSIPATCHSTATE_REGISTERED:
+        reading.state = PatchState::NotApplied;
+        break;
+    default:
+        break;
+    }
+    return reading;
+}
+
+std::vector<SkippedProduct> BuildInventory(const ProductRecord& templateRecord,
+                                           const std::wstring& productList) {
+    std::vector<SkippedProduct> skipped;
     std::wstring remaining = productList + L";";
     for (;;) {
         const std::wstring::size_type separator = remaining.find(L';');
         if (separator == std::wstring::npos || separator == 0)
-            return;
+            return skipped;
         // The service is handed every code in registry form: a code in lower
         // case can read as installed and yet not be patched.
         ProductRecord record = templateRecord;
         record.productCode = RegistryForm(remaining.substr(0, separator));
-        if (IsProductInstalled(record.productCode)) {
+        const INSTALLSTATE state = installer::MsiQueryProductStateW(record.productCode.c_str());
+        if (state == installer::StateDefault) {
             record.installedVersion = ReadInstalledVersion(record.productCode);
             ReadProductNameAndLanguage(record.productCode, record.productName, record.language);
             ProductInventory.push_back(record);
+        } else if (state == installer::StateAdvertised || state == installer::StateAbsent) {
+            skipped.push_back({record.productCode, state});
         }
         remaining.erase(0, separator + 1);
     }

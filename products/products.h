@@ -2,6 +2,8 @@
 // each installed target product, and the inventory of those records.
 #pragma once
 
+#include "installer/installer.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,7 +49,9 @@ struct ProductRecord {
 // The installed target products, in the order the patch lists them.
 extern std::vector<ProductRecord> ProductInventory;
 
-// States 5 (installed) and 1 (advertised) count as installed.
+// Only state 5 counts as installed: an advertised product (1) has nothing on
+// the machine to patch, and one installed for other users (2) cannot be
+// patched from this account.
 bool IsProductInstalled(const std::wstring& productCode);
 
 // The product's "VersionString"; empty when the service does not answer.
@@ -59,6 +63,33 @@ std::wstring ReadInstalledVersion(const std::wstring& productCode);
 bool ReadProductNameAndLanguage(const std::wstring& productCode, std::wstring& productName,
                                 std::wstring& language);
 
+// One installation of a product that the service keeps.
+struct ProductInstance {
+    MSIINSTALLCONTEXT context = MSIINSTALLCONTEXT_NONE;
+    std::wstring userSid; // the account it is installed for; empty per-machine
+};
+
+// "per-user managed", "per-user unmanaged", "per-machine".
+const wchar_t* ContextName(MSIINSTALLCONTEXT context);
+
+// The installations of `productCode` that the service lists for `users`
+// (nullptr: the current user's and the machine's; installer::EveryoneSid:
+// every user's, for administrators). False with the service's result as the
+// last error when it would not list them; `instances` is assigned only on
+// success.
+bool FindProductInstances(const std::wstring& productCode, const wchar_t* users,
+                          std::vector<ProductInstance>& instances);
+
+// The installation the service takes for the current user: of the current
+// user's and the machine's, the first in the order of
+// installer::ProductContexts. False when there is none, or with the
+// service's result as the last error when it would not list them.
+bool FindOwnProductInstance(const std::wstring& productCode, ProductInstance& instance);
+
+// "ProductName" of one installation (empty when the service does not answer).
+std::wstring ReadInstanceProductName(const std::wstring& productCode,
+                                     const ProductInstance& instance);
+
 // What the installer service says of a patch on an installed product.
 enum class PatchState {
     Applied,    // applied, or replaced by a later patch that the product has
@@ -66,12 +97,29 @@ enum class PatchState {
     Unknown,    // the service could not say
 };
 
-// The state of patch `patchCode` on the product, asked in the context the
-// product is installed in for the current user (the first of
-// installer::ProductContexts in which the service knows it).
-PatchState ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode);
+// The state of a patch on a product, and where and how it was asked.
+struct PatchStateReading {
+    PatchState state = PatchState::Unknown;
+    ProductInstance instance;    // context MSIINSTALLCONTEXT_NONE: no installation was found
+    UINT result = ERROR_SUCCESS; // the service's answer, or that of the listing
+};
+
+// The state of patch `patchCode` on the product, asked in the installation
+// the service takes for the current user (FindOwnProductInstance): with its
+// user's SID for a per-user one, with none per-machine.
+PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode);
+
+// A product of the patch's list that the service knows but that is not
+// installed for this account, so that the pass leaves it alone.
+struct SkippedProduct {
+    std::wstring productCode;
+    INSTALLSTATE state; // installer::StateAdvertised or installer::StateAbsent
+};
 
 // Appends to ProductInventory a copy of `templateRecord` for every installed
 // product of the ";"-separated list, stopping at the first empty entry; each
 // product code is taken, and asked for, in registry form (upper case).
-void BuildInventory(const ProductRecord& templateRecord, const std::wstring& productList);
+// Returns the products of the list that are advertised or installed for
+// other users only, in list order.
+std::vector<SkippedProduct> BuildInventory(const ProductRecord& templateRecord,
+                                           const std::wstring& productList);

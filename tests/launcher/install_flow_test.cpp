@@ -289,6 +289,7 @@ TEST_F(InstallFlowTest, ReadsEachSummaryPropertyOnceThroughAHandleOfItsOwn) {
 struct ResultCase {
     UINT result;
     const char* reports;
+    bool registers = true; // the service records the patch when it answers success
 };
 
 class ConfigureResultTest : public InstallFlowTest,
@@ -297,6 +298,7 @@ class ConfigureResultTest : public InstallFlowTest,
 TEST_P(ConfigureResultTest, ReportsSuccessOrTheServiceResult) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
     Installer().configureResults[ProductA] = GetParam().result;
+    Installer().successRegistersPatch = GetParam().registers;
     EXPECT_EQ(Run(), GetParam().reports);
     EXPECT_TRUE(LeftInTmp().empty());
 }
@@ -305,6 +307,11 @@ INSTANTIATE_TEST_SUITE_P(
     Results, ConfigureResultTest,
     testing::Values(ResultCase{0, "301 1033 'Notes'\n"}, ResultCase{1641, "301 1033 'Notes'\n"},
                     ResultCase{3010, "301 1033 'Notes'\n"},
+                    ResultCase{3011, "301 1033 'Notes'\n"},
+                    ResultCase{1604, "301 1033 'Notes'\n"},
+                    // A success answer is checked: the patch must be on the product.
+                    ResultCase{0, "300 1033 'Notes' error=1642\n", false},
+                    ResultCase{3010, "300 1033 'Notes' error=1642\n", false},
                     ResultCase{1603, "300 1033 'Notes' error=1603\n"},
                     ResultCase{1642, "300 1033 'Notes' error=1642\n"},
                     ResultCase{0x80070005u, "300 1033 'Notes' error=2147942405\n"}));
@@ -332,6 +339,8 @@ struct TargetCase {
     const char* reports; // "<default>": the user's default locale
     bool applied;
     const wchar_t* patchState = nullptr; // "State" of the patch on the product; none: unknown
+    int context = 4;                     // where the product is installed
+    UINT patchInfoResult = 0;            // forced result of the state query there
 };
 
 class TargetListTest : public InstallFlowTest, public testing::WithParamInterface<TargetCase> {};
@@ -343,6 +352,8 @@ TEST_P(TargetListTest, ComparesEntriesInListOrder) {
     test::DoubleProduct& product = AddProduct(ProductA, c.installed, L"Notes", L"1033");
     if (c.patchState != nullptr)
         product.patchStates[HotfixCode] = c.patchState;
+    product.context = c.context;
+    product.patchInfoResult = c.patchInfoResult;
     std::string expected = c.reports;
     if (expected.find("<default>") == 4)
         expected.replace(4, 9, std::to_string(GetUserDefaultLCID()));
@@ -352,44 +363,51 @@ TEST_P(TargetListTest, ComparesEntriesInListOrder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Entries, TargetListTest,
-    testing::Values(TargetCase{"second entry matches", L"2.0.0.0;1.0.0.0,1.5.0.0,", L"1.5.0.0",
-                               "301 1033 'Notes'\n", true},
-                    TargetCase{"text after the last comma is no entry", L"2.0.0.0;1.0.0.0,1.5.0.0",
-                               L"1.5.0.0", "308 1033 'Notes'\n", false},
-                    TargetCase{"no comma, no entry", L"2.0.0.0;1.5.0.0", L"1.5.0.0",
-                               "308 1033 'Notes'\n", false},
-                    TargetCase{"empty list", L"2.0.0.0;", L"1.5.0.0", "308 1033 'Notes'\n", false},
-                    TargetCase{"empty entry is 0.0.0.0", L"2.0.0.0;1.0.0.0,,", L"",
-                               "301 1033 'Notes'\n", true},
-                    TargetCase{"versions compare parsed", L"2.0.0.0;1.5.0.0,", L"1.5.0",
-                               "301 1033 'Notes'\n", true},
-                    TargetCase{"installed equal to the entry wins over upgrade",
-                               L"2.0.0.0;1.5.0.0,2.0.0.0,", L"1.5.0.0", "301 1033 'Notes'\n", true},
-                    TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
-                               "306 1033 'Notes'\n", false},
-                    TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,",
-                               L"1.5.0.0", "306 1033 'Notes'\n", false},
-                    TargetCase{"an entry beyond 16 bits names no version", L"2.0.0.0;65537.0.0.0,",
-                               L"1.0.0.0", "308 1033 'Notes'\n", false},
-                    TargetCase{"a negative entry names no version", L"2.0.0.0;-65535.0.0.0,",
-                               L"1.0.0.0", "308 1033 'Notes'\n", false},
-                    TargetCase{"an upgrade beyond 16 bits is no version", L"65537.0.0.0;1.5.0.0,",
-                               L"1.0.0.0", "308 1033 'Notes'\n", false},
-                    // A small update ("V;V,"): at V the patch's state decides.
-                    TargetCase{"small update not applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
-                               "301 1033 'Notes'\n", true},
-                    TargetCase{"small update only registered", L"3.1.21022;3.1.21022.0,",
-                               L"3.1.21022", "301 1033 'Notes'\n", true, L"8"},
-                    TargetCase{"small update applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
-                               "306 <default> 'Notes'\n", false, L"1"},
-                    TargetCase{"small update superseded", L"3.1.21022;3.1.21022,", L"3.1.21022",
-                               "306 <default> 'Notes'\n", false, L"2"},
-                    TargetCase{"small update, a state with no meaning", L"3.1.21022;3.1.21022,",
-                               L"3.1.21022", "306 <default> 'Notes'\n", false, L"garbage"},
-                    TargetCase{"small update at another version: no early 306",
-                               L"3.1.21022;3.1.21022,", L"3.1.21000", "308 1033 'Notes'\n", false},
-                    TargetCase{"two entries are no small update", L"3.1.21022;3.1.21022,3.1.21000,",
-                               L"3.1.21022", "306 <default> 'Notes'\n", false}));
+    testing::Values(
+        TargetCase{"second entry matches", L"2.0.0.0;1.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "301 1033 'Notes'\n", true},
+        TargetCase{"text after the last comma is no entry", L"2.0.0.0;1.0.0.0,1.5.0.0", L"1.5.0.0",
+                   "308 1033 'Notes'\n", false},
+        TargetCase{"no comma, no entry", L"2.0.0.0;1.5.0.0", L"1.5.0.0", "308 1033 'Notes'\n",
+                   false},
+        TargetCase{"empty list", L"2.0.0.0;", L"1.5.0.0", "308 1033 'Notes'\n", false},
+        TargetCase{"empty entry is 0.0.0.0", L"2.0.0.0;1.0.0.0,,", L"", "301 1033 'Notes'\n", true},
+        TargetCase{"versions compare parsed", L"2.0.0.0;1.5.0.0,", L"1.5.0", "301 1033 'Notes'\n",
+                   true},
+        TargetCase{"installed equal to the entry wins over upgrade", L"2.0.0.0;1.5.0.0,2.0.0.0,",
+                   L"1.5.0.0", "301 1033 'Notes'\n", true},
+        TargetCase{"upgrade entry first", L"2.0.0.0;2.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "306 1033 'Notes'\n", false},
+        TargetCase{"upgrade entry after others", L"2.0.0.0;1.0.0.0,2.0.0.0,1.5.0.0,", L"1.5.0.0",
+                   "306 1033 'Notes'\n", false},
+        TargetCase{"an entry beyond 16 bits names no version", L"2.0.0.0;65537.0.0.0,", L"1.0.0.0",
+                   "308 1033 'Notes'\n", false},
+        TargetCase{"a negative entry names no version", L"2.0.0.0;-65535.0.0.0,", L"1.0.0.0",
+                   "308 1033 'Notes'\n", false},
+        TargetCase{"an upgrade beyond 16 bits is no version", L"65537.0.0.0;1.5.0.0,", L"1.0.0.0",
+                   "308 1033 'Notes'\n", false},
+        // A small update ("V;V,"): at V the patch's state decides.
+        TargetCase{"small update not applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "301 1033 'Notes'\n", true},
+        TargetCase{"small update only registered", L"3.1.21022;3.1.21022.0,", L"3.1.21022",
+                   "301 1033 'Notes'\n", true, L"8"},
+        TargetCase{"small update applied", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "306 <default> 'Notes'\n", false, L"1"},
+        TargetCase{"small update superseded", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "306 <default> 'Notes'\n", false, L"2"},
+        TargetCase{"small update applied, per-user", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "306 <default> 'Notes'\n", false, L"1", 2},
+        // A state that cannot be had never reads as "up to date".
+        TargetCase{"small update, a state with no meaning", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "301 1033 'Notes'\n", true, L"garbage"},
+        TargetCase{"small update, the state query fails", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "301 1033 'Notes'\n", true, L"1", 4, ERROR_BAD_CONFIGURATION},
+        TargetCase{"small update, access denied per-user", L"3.1.21022;3.1.21022,", L"3.1.21022",
+                   "301 1033 'Notes'\n", true, L"1", 1, ERROR_ACCESS_DENIED},
+        TargetCase{"small update at another version: no early 306", L"3.1.21022;3.1.21022,",
+                   L"3.1.21000", "308 1033 'Notes'\n", false},
+        TargetCase{"two entries are no small update", L"3.1.21022;3.1.21022,3.1.21000,",
+                   L"3.1.21022", "306 <default> 'Notes'\n", false}));
 
 TEST_F(InstallFlowTest, AsksNothingOfThePatchsStateUnlessItIsASmallUpdate) {
     Installer().anyPackage.properties[9] = HotfixCode;
@@ -650,10 +668,17 @@ TEST_F(InstallFlowTest, HandsTheServiceEveryProductCodeInRegistryForm) {
     EXPECT_NE(Configured()[0].find(ProductA), std::wstring::npos) << Narrow(Configured()[0]);
 }
 
-TEST_F(InstallFlowTest, CountsAdvertisedProductsAsInstalled) {
+// Only a product installed for this account is patched: an advertised one has
+// nothing installed, another user's cannot be reached from here.
+TEST_F(InstallFlowTest, LeavesAdvertisedAndOtherUsersProductsAlone) {
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033", 1);
     AddProduct(ProductB, L"1.0.0.0", L"Notizen", L"1031", 2);
-    EXPECT_EQ(Run(), "301 1033 'Notes'\n");
+    EXPECT_EQ(Run(), "307 1033 ''\n");
+    EXPECT_TRUE(Configured().empty());
+    AddProduct(ProductC, L"1.0.0.0", L"Notes JA", L"1041");
+    EXPECT_EQ(Run(), "307 1033 ''\n301 1041 'Notes JA'\n");
+    ASSERT_EQ(Configured().size(), 1u);
+    EXPECT_NE(Configured()[0].find(ProductC), std::wstring::npos) << Narrow(Configured()[0]);
 }
 
 } // namespace

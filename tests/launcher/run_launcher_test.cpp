@@ -108,9 +108,9 @@ TEST_F(RunLauncherTest, ShowsNoBoxAndNoInstallerInterfaceWhenSilentOrWithoutADes
         bool infoBoxes; // "/i" and "/?" shown
     };
     const Case cases[] = {
-        {L"", true, 35, false, true},   {L"/q", true, 35, true, true},
-        {L"/qn", true, 2, true, false}, {L"/QUIET", true, 2, true, false},
-        {L"", false, 2, true, false},   {L"/q", false, 2, true, false},
+        {L"", true, 35, false, true},     {L"/q", true, 35, true, true},
+        {L"/qn", true, 514, true, false}, {L"/QUIET", true, 514, true, false},
+        {L"", false, 2, true, false},     {L"/q", false, 2, true, false},
     };
     for (const Case& c : cases) {
         const std::string name = Narrow(c.arguments) + (c.desktop ? "" : " without a desktop");

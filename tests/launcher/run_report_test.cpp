@@ -1,6 +1,7 @@
 // What a run reports beside its boxes, with the installer service and the
 // result messages replaced by recording doubles: the exit code that
 // "/exitcode" gives, and the lines of the "/log" file.
+#include "common/holder.h"
 #include "common/program_state.h"
 #include "deployment/run_log.h"
 #include "launcher/launcher.h"
@@ -16,7 +17,10 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -97,6 +101,7 @@ struct ExitCase {
     UINT resultB;
     DWORD exitCode;       // with "/norestart": what the service's answers say
     bool restart = false; // the run restarts at its end without "/norestart": then 1641
+    int stateA = 5;       // INSTALLSTATE of product A when it has a version
 };
 
 void PrintTo(const ExitCase& c, std::ostream* out) {
@@ -109,7 +114,7 @@ class ExitCodeTest : public RunReportTest, public testing::WithParamInterface<Ex
         const ExitCase& c = GetParam();
         SetPatch(c.keywords, std::wstring(ProductA) + L";" + ProductB);
         if (c.versionA != nullptr)
-            AddProduct(ProductA, c.versionA, L"Notes", L"1033");
+            AddProduct(ProductA, c.versionA, L"Notes", L"1033", c.stateA);
         if (c.versionB != nullptr)
             AddProduct(ProductB, c.versionB, L"Notizen", L"1031");
         Installer().configureResults[ProductA] = c.resultA;
@@ -163,8 +168,15 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"failed apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, nullptr, 0, 1603},
         ExitCase{"the first 300 counts", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603, L"1.0.0.0", 1605,
                  1603},
-        ExitCase{"a 300 wins over a later reboot", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1618,
-                 L"1.0.0.0", 1641, 1618, true},
+        ExitCase{"a 300 wins over a later reboot", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 1603,
+                 L"1.0.0.0", 1641, 1603, true},
+        ExitCase{"restart required (3011)", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 3011, nullptr, 0, 3010,
+                 true},
+        ExitCase{"suspended until the restart (1604) ends the pass", L"1.1.0.0;1.0.0.0,",
+                 L"1.0.0.0", 1604, L"1.0.0.0", 1603, 3010, true},
+        ExitCase{"advertised only", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, nullptr, 0, 1642, false, 1},
+        ExitCase{"installed for another user only", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, nullptr, 0,
+                 1642, false, 2},
         ExitCase{"a 300 wins over an earlier apply", L"1.1.0.0;1.0.0.0,", L"1.0.0.0", 0, L"1.0.0.0",
                  1603, 1603},
         ExitCase{"keywords without a usable ';'", L"1.1.0.0", L"1.0.0.0", 0, nullptr, 0, 4316},
@@ -371,6 +383,8 @@ TEST_F(RunReportTest, LogsAnApplyFromStartToExitCode) {
             " \"Notizen\", language 1031, installed version 1.0.0.0: applying the patch",
         "installer: MsiConfigureProductExW(" + b + ", 0, 5, PATCH=\"" + file +
             "\" REBOOTPROMPT=S REBOOT=ReallySuppress) returned 3010",
+        "installer: patch " + Narrow(SamplePatchCode) + " on " + b +
+            ", asked per-machine: applied (MsiGetPatchInfoExW returned 0)",
         "message 301 shown in language 1031",
         "patch file " + file + " deleted",
         "restart started: Windows restarts the computer in 60 s",
@@ -389,9 +403,13 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
         const wchar_t* version;
         const char* quiet;
         std::vector<std::string> events;
+        std::function<void(test::DoubleProduct&)> arrange = nullptr; // after a 1603 is scripted
     };
     const std::string a = Narrow(ProductA);
     const std::string product = "product " + a + " \"Notes\", language 1041, installed version ";
+    const std::string patch = "installer: patch " + Narrow(SamplePatchCode) + " on " + a;
+    const std::string perUserHint =
+        "; a per-user installation is patched by deploying the launcher in that user's context";
     const std::vector<Case> cases = {
         {"not a target",
          L"1.1.0.0;1.0.0.0,",
@@ -422,24 +440,95 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
          L"1.1.0.0;1.1.0.0,",
          L"1.1.0.0",
          "/q",
-         {"installer: patch {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01} on " + a + ": not applied",
-          product + "1.1.0.0: the small update is not applied: applying the patch"}},
+         {patch + ", asked per-machine: not applied (MsiGetPatchInfoExW returned 1647)",
+          product + "1.1.0.0: the small update is not known to be applied: applying the patch"}},
+        {"small update, state not known per-user",
+         L"1.1.0.0;1.1.0.0,",
+         L"1.1.0.0",
+         "/q",
+         {patch + ", asked per-user unmanaged for " + Narrow(Installer().currentUserSid) +
+              ": state not known (MsiGetPatchInfoExW returned 5)",
+          product + "1.1.0.0: the small update is not known to be applied: applying the patch"},
+         [](test::DoubleProduct& p) {
+             p.context = 2;
+             p.patchInfoResult = ERROR_ACCESS_DENIED;
+         }},
         {"small update without a patch code",
          L"1.1.0.0;1.1.0.0,",
          L"1.1.0.0",
          "/q",
-         {"patch code (PID_REVNUMBER) could not be read, error 13: the version decides",
-          product + "1.1.0.0: up to date"}},
+         {"patch code (PID_REVNUMBER) could not be read, error 13",
+          "the small update has no patch code: the version decides",
+          product + "1.1.0.0: up to date"},
+         [](test::DoubleProduct&) { Installer().anyPackage.properties.erase(9); }},
+        {"answered 0, not applied",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q",
+         {patch + ", asked per-machine: not applied (MsiGetPatchInfoExW returned 1647)",
+          "the installer answered 0 but the patch is not applied",
+          "message 300 in language 1041 not shown: quiet mode",
+          "exit code 0 (with /exitcode it would be 1642)"},
+         [&](test::DoubleProduct&) {
+             Installer().configureResults[ProductA] = 0;
+             Installer().successRegistersPatch = false;
+         }},
+        {"suspended until the restart",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q /norestart",
+         {"the installation is suspended until the restart, when the installer resumes it; no "
+          "other product is patched before: the pass ends",
+          "message 301 in language 1041 not shown: quiet mode",
+          "exit code 0 (with /exitcode it would be 3010)"},
+         [&](test::DoubleProduct&) { Installer().configureResults[ProductA] = 1604; }},
+        {"advertised",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q",
+         {"product " + a + ": advertised, not installed: not patched",
+          "no product of the patch is installed"},
+         [](test::DoubleProduct& p) { p.state = 1; }},
+        {"installed for other users",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q",
+         {"product " + a +
+          " \"Notes\": installed for other users only, not patched: S-1-5-21-7-7-7-1002 "
+          "(per-user unmanaged), S-1-5-21-7-7-7-1003 (per-user managed)" +
+          perUserHint},
+         [](test::DoubleProduct& p) {
+             p.state = 2;
+             p.otherUsers = {{2, L"S-1-5-21-7-7-7-1002"}, {1, L"S-1-5-21-7-7-7-1003"}};
+         }},
+        {"installed for other users who cannot be listed",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/q",
+         {"product " + a +
+          ": installed for other users only, not patched; their accounts could not be listed, "
+          "error 5" +
+          perUserHint},
+         [](test::DoubleProduct& p) {
+             p.state = 2;
+             Installer().everyoneEnumResult = ERROR_ACCESS_DENIED;
+         }},
+        {"no elevation prompt from this installer",
+         L"1.1.0.0;1.0.0.0,",
+         L"1.0.0.0",
+         "/qn",
+         {"installer: interface level 514 refused; level 2, without the elevation prompt"},
+         [](test::DoubleProduct&) { Installer().refusesElevationLevel = true; }},
     };
     for (const Case& c : cases) {
         TearDown();
         SetUp();
         DeleteFileW(LogFile().c_str());
         SetPatch(c.keywords, ProductA);
-        if (std::string(c.name) != "small update without a patch code")
-            Installer().anyPackage.properties[9] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
-        AddProduct(ProductA, c.version, L"Notes", L"1041");
+        test::DoubleProduct& added = AddProduct(ProductA, c.version, L"Notes", L"1041");
         Installer().configureResults[ProductA] = 1603;
+        if (c.arrange)
+            c.arrange(added);
         if (std::string(c.quiet).empty())
             Run(LogArgument());
         else
@@ -449,6 +538,103 @@ TEST_F(RunReportTest, LogsEachDecisionAndBox) {
             EXPECT_NE(all.find(event), std::string::npos)
                 << c.name << ": missing '" << event << "' in\n"
                 << all;
+    }
+}
+
+// Another installation, on a thread of its own: it holds the installer's
+// execute mutex from construction for `holdMs`, or until the value goes.
+class OtherInstallation {
+  public:
+    explicit OtherInstallation(DWORD holdMs) : stop_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        const KernelHandle holding(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+        thread_ = std::thread([this, holdMs, &holding] {
+            const KernelHandle mutex(CreateMutexW(nullptr, TRUE, L"Global\\_MSIExecute"));
+            SetEvent(holding.get());
+            WaitForSingleObject(stop_.get(), holdMs);
+            ReleaseMutex(mutex.get());
+        });
+        WaitForSingleObject(holding.get(), INFINITE);
+    }
+    ~OtherInstallation() {
+        SetEvent(stop_.get());
+        thread_.join();
+    }
+    OtherInstallation(const OtherInstallation&) = delete;
+    OtherInstallation& operator=(const OtherInstallation&) = delete;
+
+  private:
+    KernelHandle stop_;
+    std::thread thread_;
+};
+
+// Where no one sees a box, an apply waits while another installation holds
+// the installer's mutex, and an apply that answers 1618 is tried again, all
+// within one budget; someone at the desktop is told of the 1618 at once.
+TEST_F(RunReportTest, WaitsForABusyInstallerOnlyWhereNoOneIsWatching) {
+    constexpr DWORD Budget = 1500; // ms, for the whole pass
+    struct Case {
+        const char* name;
+        bool boxes;    // result boxes shown
+        DWORD holdMs;  // the other installation holds the mutex this long (0: not at all)
+        int busyFirst; // configure answers 1618 this often before it looks at the mutex
+        std::string reports;
+        std::size_t configured;
+        std::vector<std::string> events; // parts of log lines, each in one line
+    };
+    const std::string busy = "the installer is busy (1618)";
+    const Case cases[] = {
+        {"held, then released",
+         false,
+         700,
+         0,
+         "301\n",
+         1,
+         {"another installation is running (Global\\_MSIExecute is held): waiting for it, at "
+          "most 1500 ms",
+          " ms for the other installation to end"}},
+        {"held past the budget",
+         false,
+         10000,
+         0,
+         "300 error=1618\n",
+         1,
+         {"the other installation still runs and the 1500 ms for waiting are spent",
+          busy + " and the 1500 ms for waiting are spent: not tried again"}},
+        {"held, someone watching", true, 10000, 0, "300 error=1618\n", 1, {}},
+        {"1618 once, mutex free", false, 0, 1, "301\n", 2, {busy + ": waited 1500 ms"}},
+        {"1618 until the budget is spent",
+         false,
+         0,
+         9,
+         "300 error=1618\n",
+         2,
+         {busy + " and the 1500 ms for waiting are spent: not tried again"}},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        DeleteFileW(LogFile().c_str());
+        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        Installer().busyAnswers[ProductA] = c.busyFirst;
+        TheRunSettings.resultBoxes = c.boxes;
+        TheRunSettings.installerWaitBudgetMs = c.boxes ? 0 : Budget;
+        std::unique_ptr<OtherInstallation> other;
+        if (c.holdMs != 0)
+            other = std::make_unique<OtherInstallation>(c.holdMs);
+        OpenRunLog(LogFile());
+        InstallServicePack();
+        CloseRunLog();
+        other.reset();
+
+        EXPECT_EQ(Describe(test::Reports()), c.reports) << c.name << "\n" << AllEvents();
+        EXPECT_EQ(Installer().CallsNamed(L"MsiConfigureProductExW").size(), c.configured) << c.name;
+        const std::string all = AllEvents();
+        for (const std::string& event : c.events)
+            EXPECT_NE(all.find(event), std::string::npos) << c.name << ": '" << event << "'\n"
+                                                          << all;
+        if (c.events.empty()) {
+            EXPECT_EQ(all.find("wait"), std::string::npos) << c.name << "\n" << all;
+        }
     }
 }
 

@@ -43,12 +43,14 @@ TEST_F(ProductQueriesTest, DoubleAnswersAShortProductBufferWithMoreDataAndTheLen
                                     L"Tessaro Notes");
 }
 
-TEST_F(ProductQueriesTest, CountsOnlyInstalledAndAdvertisedStatesAsInstalled) {
+// An advertised product (1) has nothing installed to patch, and one installed
+// for other users (2) cannot be patched from this account.
+TEST_F(ProductQueriesTest, CountsOnlyTheInstalledStateAsInstalled) {
     struct Case {
         int state;
         bool installed;
     };
-    const Case cases[] = {{5, true},   {1, true},  {2, false}, {-1, false},
+    const Case cases[] = {{5, true},   {1, false}, {2, false}, {-1, false},
                           {-2, false}, {3, false}, {4, false}, {0, false}};
     for (const Case& c : cases) {
         SCOPED_TRACE("state " + std::to_string(c.state));
@@ -77,12 +79,21 @@ TEST_F(ProductQueriesTest, AsksNothingOfAnAbsentProductAndFillsAnInstalledOneFro
     EXPECT_EQ(Narrow(ProductInventory[0].productName), "Tessaro Notes");
 }
 
-TEST_F(ProductQueriesTest, KeepsAdvertisedProductsAndLeavesOutOtherUsersProducts) {
+TEST_F(ProductQueriesTest, LeavesOutAdvertisedAndOtherUsersProductsAndNamesThem) {
+    const std::wstring ProductC = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A30}";
     AddProduct(ProductA, 1);
     AddProduct(ProductB, 2);
-    BuildInventory(ProductRecord(), ProductA + L";" + ProductB);
+    AddProduct(ProductC, 5);
+    const std::vector<SkippedProduct> skipped =
+        BuildInventory(ProductRecord(), ProductA + L";" + ProductB + L";" + ProductC + L";{X}");
     ASSERT_EQ(ProductInventory.size(), 1u);
-    EXPECT_EQ(Narrow(ProductInventory[0].productCode), Narrow(ProductA));
+    EXPECT_EQ(Narrow(ProductInventory[0].productCode), Narrow(ProductC));
+    ASSERT_EQ(skipped.size(), 2u);
+    EXPECT_EQ(Narrow(skipped[0].productCode), Narrow(ProductA));
+    EXPECT_EQ(int(skipped[0].state), 1);
+    EXPECT_EQ(Narrow(skipped[1].productCode), Narrow(ProductB));
+    EXPECT_EQ(int(skipped[1].state), 2);
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiGetProductInfoW(" + ProductA).empty());
 }
 
 TEST_F(ProductQueriesTest, FailingQueriesGiveEmptyTextsEvenAfterTheServiceWroteIntoTheBuffer) {
@@ -152,29 +163,33 @@ TEST_F(ProductQueriesTest, ReadsANameLongerThanTheBufferWithOneQueryAtItsLength)
     }
 }
 
-// The service answers "State" 1 (applied), 2 (superseded), 4 (obsoleted) or
-// 8 (registered only), or ERROR_UNKNOWN_PATCH for a patch the product never had.
-TEST_F(ProductQueriesTest, ReadsAPatchsStateInTheContextTheProductIsInstalledIn) {
+// The state is asked in the installation the service takes for the current
+// user, with that user's SID per-user and none per-machine: "State" 1
+// (applied), 2 (superseded), 4 (obsoleted) or 8 (registered only), or
+// ERROR_UNKNOWN_PATCH for a patch the product never had. Anything else, a
+// failing query included, leaves the state not known.
+TEST_F(ProductQueriesTest, ReadsAPatchsStateInTheInstallationTheServiceTakes) {
     const std::wstring patch = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+    const std::wstring user = Installer().currentUserSid;
     const struct {
         const char* name;
         int context;              // 0: the product is not known to the service
         const wchar_t* stateText; // nullptr: the product does not know the patch
         UINT result;              // forced result of the query in the product's context
         PatchState expected;
-        std::vector<int> contextsAsked;
     } cases[] = {
-        {"applied, per-machine", 4, L"1", 0, PatchState::Applied, {1, 2, 4}},
-        {"superseded", 4, L"2", 0, PatchState::Applied, {1, 2, 4}},
-        {"obsoleted", 4, L"4", 0, PatchState::Applied, {1, 2, 4}},
-        {"registered only", 4, L"8", 0, PatchState::NotApplied, {1, 2, 4}},
-        {"never applied", 4, nullptr, 0, PatchState::NotApplied, {1, 2, 4}},
-        {"applied, per-user managed", 1, L"1", 0, PatchState::Applied, {1}},
-        {"never applied, per-user unmanaged", 2, nullptr, 0, PatchState::NotApplied, {1, 2}},
-        {"a state with no meaning", 4, L"16", 0, PatchState::Unknown, {1, 2, 4}},
-        {"an empty state", 4, L"", 0, PatchState::Unknown, {1, 2, 4}},
-        {"the query fails", 4, L"1", ERROR_BAD_CONFIGURATION, PatchState::Unknown, {1, 2, 4}},
-        {"no context knows the product", 0, nullptr, 0, PatchState::Unknown, {1, 2, 4}},
+        {"applied, per-machine", 4, L"1", 0, PatchState::Applied},
+        {"superseded", 4, L"2", 0, PatchState::Applied},
+        {"obsoleted", 4, L"4", 0, PatchState::Applied},
+        {"registered only", 4, L"8", 0, PatchState::NotApplied},
+        {"never applied", 4, nullptr, 0, PatchState::NotApplied},
+        {"applied, per-user managed", 1, L"1", 0, PatchState::Applied},
+        {"never applied, per-user unmanaged", 2, nullptr, 0, PatchState::NotApplied},
+        {"a state with no meaning", 4, L"16", 0, PatchState::Unknown},
+        {"an empty state", 4, L"", 0, PatchState::Unknown},
+        {"the query fails", 4, L"1", ERROR_BAD_CONFIGURATION, PatchState::Unknown},
+        {"access denied, per-user", 2, L"1", ERROR_ACCESS_DENIED, PatchState::Unknown},
+        {"no installation of the product", 0, nullptr, 0, PatchState::Unknown},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -186,13 +201,44 @@ TEST_F(ProductQueriesTest, ReadsAPatchsStateInTheContextTheProductIsInstalledIn)
             if (c.stateText != nullptr)
                 product.patchStates[patch] = c.stateText;
         }
-        EXPECT_EQ(int(ReadPatchState(ProductA, patch)), int(c.expected)) << "0 applied, 1 not";
-        std::vector<std::wstring> expectedCalls;
-        for (int context : c.contextsAsked)
-            expectedCalls.push_back(L"MsiGetPatchInfoExW(" + patch + L", " + ProductA +
-                                    L", (null), " + std::to_wstring(context) + L", State, 16)");
-        EXPECT_EQ(Installer().calls, expectedCalls);
+        const PatchStateReading reading = ReadPatchState(ProductA, patch);
+        EXPECT_EQ(int(reading.state), int(c.expected)) << "0 applied, 1 not, 2 not known";
+        EXPECT_EQ(int(reading.instance.context), c.context == 0 ? 0 : c.context);
+        const std::vector<std::wstring> asked = Installer().CallsNamed(L"MsiGetPatchInfoExW");
+        if (c.context == 0) {
+            EXPECT_TRUE(asked.empty());
+            EXPECT_EQ(reading.result, UINT(ERROR_UNKNOWN_PRODUCT));
+            continue;
+        }
+        const std::wstring sid = c.context == 4 ? L"(null)" : user;
+        ASSERT_EQ(asked.size(), 1u);
+        EXPECT_EQ(Narrow(asked[0]),
+                  Narrow(L"MsiGetPatchInfoExW(" + patch + L", " + ProductA + L", " + sid + L", " +
+                         std::to_wstring(c.context) + L", State, 16)"));
     }
+}
+
+// The service takes a per-user installation of the current user before a
+// per-machine one; other accounts' installations are not the current user's.
+TEST_F(ProductQueriesTest, FindsTheInstallationTheServiceTakesForTheCurrentUser) {
+    const std::wstring other = L"S-1-5-21-1004336348-1177238915-682003330-1002";
+    test::DoubleProduct& product = AddProduct(ProductA);
+    product.context = 2;
+    product.otherUsers = {{1, other}, {4, L""}};
+    ProductInstance own;
+    ASSERT_TRUE(FindOwnProductInstance(ProductA, own));
+    EXPECT_EQ(int(own.context), 2);
+    EXPECT_EQ(Narrow(own.userSid), Narrow(Installer().currentUserSid));
+
+    std::vector<ProductInstance> everyone;
+    ASSERT_TRUE(FindProductInstances(ProductA, installer::EveryoneSid, everyone));
+    ASSERT_EQ(everyone.size(), 3u);
+    EXPECT_EQ(Narrow(everyone[1].userSid), Narrow(other));
+    EXPECT_EQ(int(everyone[1].context), 1);
+
+    Installer().everyoneEnumResult = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(FindProductInstances(ProductA, installer::EveryoneSid, everyone));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(ProductQueriesTest, UnknownProductIsLeftOutWithoutPropertyQueries) {

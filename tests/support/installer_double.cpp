@@ -35,6 +35,19 @@ UINT CopyOut(const std::wstring& value, LPWSTR buffer, DWORD* length) {
     return ERROR_SUCCESS;
 }
 
+// True when another thread holds the installer's execute mutex: waiting
+// for it here times out. When the wait takes it, it is given back at once.
+bool ExecuteMutexHeldElsewhere() {
+    const HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Global\\_MSIExecute");
+    if (mutex == nullptr)
+        return false;
+    const DWORD wait = WaitForSingleObject(mutex, 0);
+    if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+        ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return wait == WAIT_TIMEOUT;
+}
+
 } // namespace
 
 std::vector<std::wstring> InstallerDouble::CallsNamed(const std::wstring& name) const {
@@ -111,6 +124,62 @@ UINT WINAPI MsiCloseHandle(MSIHANDLE handle) {
     return ERROR_SUCCESS;
 }
 
+UINT WINAPI MsiEnumProductsExW(LPCWSTR filter, LPCWSTR userSid, DWORD contexts, DWORD index,
+                               LPWSTR productCode, MSIINSTALLCONTEXT* context, LPWSTR sid,
+                               DWORD* sidLength) {
+    TheDouble.calls.push_back(L"MsiEnumProductsExW(" + test::Text(filter) + L", " +
+                              test::Text(userSid) + L", " + std::to_wstring(contexts) + L", " +
+                              std::to_wstring(index) + L")");
+    const bool everyone = userSid != nullptr && _wcsicmp(userSid, L"S-1-1-0") == 0;
+    if (everyone && TheDouble.everyoneEnumResult != 0)
+        return TheDouble.everyoneEnumResult;
+    struct Listed {
+        std::wstring code;
+        int context;
+        std::wstring sid;
+    };
+    std::vector<Listed> listed;
+    for (const auto& known : TheDouble.products) {
+        const test::DoubleProduct& product = known.second;
+        std::vector<Listed> instances;
+        if (product.state == INSTALLSTATE_DEFAULT || product.state == INSTALLSTATE_ADVERTISED)
+            instances.push_back({known.first, product.context,
+                                 product.context == MSIINSTALLCONTEXT_MACHINE
+                                     ? std::wstring()
+                                     : TheDouble.currentUserSid});
+        if (everyone)
+            for (const test::DoubleInstance& other : product.otherUsers)
+                instances.push_back({known.first, other.context, other.userSid});
+        for (const Listed& instance : instances)
+            if ((filter == nullptr || instance.code == filter) &&
+                (DWORD(instance.context) & contexts) != 0)
+                listed.push_back(instance);
+    }
+    if (index >= listed.size())
+        return ERROR_NO_MORE_ITEMS;
+    const Listed& instance = listed[index];
+    if (productCode != nullptr)
+        std::copy_n(instance.code.c_str(), instance.code.size() + 1, productCode);
+    if (context != nullptr)
+        *context = MSIINSTALLCONTEXT(instance.context);
+    return sid == nullptr && sidLength == nullptr ? UINT(ERROR_SUCCESS)
+                                                  : test::CopyOut(instance.sid, sid, sidLength);
+}
+
+UINT WINAPI MsiGetProductInfoExW(LPCWSTR product, LPCWSTR userSid, MSIINSTALLCONTEXT context,
+                                 LPCWSTR property, LPWSTR value, DWORD* length) {
+    TheDouble.calls.push_back(L"MsiGetProductInfoExW(" + test::Text(product) + L", " +
+                              test::Text(userSid) + L", " + std::to_wstring(int(context)) + L", " +
+                              test::Text(property) + L")");
+    auto found = TheDouble.products.find(test::Text(product));
+    if (found == TheDouble.products.end())
+        return ERROR_UNKNOWN_PRODUCT;
+    auto text = found->second.properties.find(test::Text(property));
+    if (text == found->second.properties.end())
+        return ERROR_UNKNOWN_PROPERTY;
+    return test::CopyOut(text->second, value, length);
+}
+
 INSTALLSTATE WINAPI MsiQueryProductStateW(LPCWSTR product) {
     TheDouble.calls.push_back(L"MsiQueryProductStateW(" + test::Text(product) + L")");
     auto found = TheDouble.products.find(test::Text(product));
@@ -127,9 +196,13 @@ UINT WINAPI MsiGetProductInfoW(LPCWSTR product, LPCWSTR property, LPWSTR value, 
         return ERROR_UNKNOWN_PRODUCT;
     const test::DoubleProduct& known = found->second;
     auto text = known.properties.find(test::Text(property));
-    const UINT failure = known.propertyResult != 0        ? known.propertyResult
-                         : text == known.properties.end() ? UINT(ERROR_UNKNOWN_PROPERTY)
-                                                          : UINT(ERROR_SUCCESS);
+    // An advertised product has no version: nothing of it is installed.
+    const bool advertisedVersion = known.state == INSTALLSTATE_ADVERTISED &&
+                                   test::Text(property) == INSTALLPROPERTY_VERSIONSTRING;
+    const UINT failure = known.propertyResult != 0 ? known.propertyResult
+                         : text == known.properties.end() || advertisedVersion
+                             ? UINT(ERROR_UNKNOWN_PROPERTY)
+                             : UINT(ERROR_SUCCESS);
     if (failure != ERROR_SUCCESS) {
         if (value != nullptr && length != nullptr)
             std::copy_n(known.failureScribble.c_str(),
@@ -149,6 +222,13 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patch, LPCWSTR product, LPCWSTR userSid,
     auto found = TheDouble.products.find(test::Text(product));
     if (found == TheDouble.products.end() || found->second.context != int(context))
         return ERROR_UNKNOWN_PRODUCT;
+    // Per-machine the SID must be null; per-user, null means the current user.
+    if (context == MSIINSTALLCONTEXT_MACHINE
+            ? userSid != nullptr
+            : userSid != nullptr && TheDouble.currentUserSid != userSid)
+        return userSid != nullptr && context == MSIINSTALLCONTEXT_MACHINE
+                   ? UINT(ERROR_INVALID_PARAMETER)
+                   : UINT(ERROR_UNKNOWN_PRODUCT);
     const test::DoubleProduct& known = found->second;
     if (known.patchInfoResult != 0)
         return known.patchInfoResult;
@@ -161,6 +241,10 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patch, LPCWSTR product, LPCWSTR userSid,
 INSTALLUILEVEL WINAPI MsiSetInternalUI(INSTALLUILEVEL level, HWND* window) {
     TheDouble.calls.push_back(L"MsiSetInternalUI(" + std::to_wstring(int(level)) + L", " +
                               (window == nullptr ? L"null" : L"window") + L")");
+    if (TheDouble.refusesElevationLevel && (level & 0x200) != 0)
+        return INSTALLUILEVEL_NOCHANGE;
+    if (level == INSTALLUILEVEL_NOCHANGE)
+        return INSTALLUILEVEL(TheDouble.uiLevel);
     const int previous = TheDouble.uiLevel;
     TheDouble.uiLevel = level;
     return INSTALLUILEVEL(previous);
@@ -173,8 +257,24 @@ UINT WINAPI MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTA
                               L", " + test::Text(commandLine) + L")");
     if (TheDouble.onConfigure)
         TheDouble.onConfigure(test::Text(product), test::Text(commandLine));
+    int& busy = TheDouble.busyAnswers[test::Text(product)];
+    if (busy > 0) {
+        --busy;
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    }
+    if (TheDouble.busyWhileExecuteMutexHeld && test::ExecuteMutexHeldElsewhere())
+        return ERROR_INSTALL_ALREADY_RUNNING;
     auto found = TheDouble.configureResults.find(test::Text(product));
-    return found == TheDouble.configureResults.end() ? ERROR_SUCCESS : found->second;
+    const UINT result = found == TheDouble.configureResults.end() ? ERROR_SUCCESS : found->second;
+    const bool success = result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
+                         result == ERROR_SUCCESS_REBOOT_REQUIRED ||
+                         result == ERROR_SUCCESS_RESTART_REQUIRED;
+    auto known = TheDouble.products.find(test::Text(product));
+    const std::wstring revision = TheDouble.anyPackage.properties[9];
+    if (success && TheDouble.successRegistersPatch && known != TheDouble.products.end() &&
+        revision.size() >= 38)
+        known->second.patchStates[revision.substr(0, 38)] = L"1";
+    return result;
 }
 
 UINT WINAPI MsiEnableLogW(DWORD logMode, LPCWSTR logFile, DWORD attributes) {

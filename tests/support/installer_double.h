@@ -12,6 +12,12 @@
 
 namespace test {
 
+// An installation of a product for another account than the current user's.
+struct DoubleInstance {
+    int context = 2; // MSIINSTALLCONTEXT
+    std::wstring userSid;
+};
+
 struct DoubleProduct {
     int state = 5;                                   // INSTALLSTATE
     std::map<std::wstring, std::wstring> properties; // "VersionString", "ProductName", "Language"
@@ -19,7 +25,11 @@ struct DoubleProduct {
     // Written into the buffer (no terminator, cut to its length) by every
     // MsiGetProductInfoW of this product that fails, as a careless service might.
     std::wstring failureScribble;
-    int context = 4; // MSIINSTALLCONTEXT of the product: 4 per-machine
+    // The current user's installation (state 5 or 1): its MSIINSTALLCONTEXT,
+    // 4 per-machine; a per-user one is the current user's.
+    int context = 4;
+    // The installations of other accounts, listed for "S-1-1-0" only.
+    std::vector<DoubleInstance> otherUsers;
     // The "State" text of each patch the product knows, by patch code.
     std::map<std::wstring, std::wstring> patchStates;
     UINT patchInfoResult = 0; // forced result of MsiGetPatchInfoExW in its context (0: normal)
@@ -39,6 +49,19 @@ struct InstallerDouble {
     DoublePackage anyPackage;
     // Result of each MsiConfigureProductExW, by product code; 0 when not listed.
     std::map<std::wstring, UINT> configureResults;
+    // How many of a product's first configure calls answer 1618, by product code.
+    std::map<std::wstring, int> busyAnswers;
+    // A configure call answers 1618 while another thread holds Global\_MSIExecute.
+    bool busyWhileExecuteMutexHeld = true;
+    // A configure call that succeeds records the patch (the start of PID_REVNUMBER
+    // of the package) as applied to the product, as the service does.
+    bool successRegistersPatch = true;
+    // MsiSetInternalUI refuses INSTALLUILEVEL_UACONLY, as installers before 5.0 do.
+    bool refusesElevationLevel = false;
+    // The SID of the current user, for per-user installations.
+    std::wstring currentUserSid = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+    // Forced result of MsiEnumProductsExW for "S-1-1-0" (0: normal).
+    UINT everyoneEnumResult = 0;
     // MsiCloseHandle sets the last error to 0 when it succeeds, as a service
     // is free to do.
     bool closeClearsLastError = false;

@@ -36,11 +36,15 @@ class ScriptedFlowTest : public testing::Test {
         SetThreadLocale(1033);
     }
 
-    // The patch's keywords (PID_KEYWORDS) and product list (PID_TEMPLATE).
+    // The patch's keywords (PID_KEYWORDS) and product list (PID_TEMPLATE); its
+    // code (PID_REVNUMBER) is the sample patch's.
     static void SetPatch(const std::wstring& keywords, const std::wstring& products) {
         Installer().anyPackage.properties[5] = keywords;
         Installer().anyPackage.properties[7] = products;
+        Installer().anyPackage.properties[9] = SamplePatchCode;
     }
+
+    static constexpr wchar_t SamplePatchCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
 
     static DoubleProduct& AddProduct(const std::wstring& code, const std::wstring& version,
                                      const std::wstring& name, const std::wstring& language,
