@@ -63,12 +63,13 @@ std::wstring ChooseLogPath() {
     return TheRunMode.logPath;
 }
 
-void LogSettings() {
+// `noDesktop`: why no one sees the desktop, or nullptr.
+void LogSettings(const wchar_t* noDesktop) {
     for (const std::wstring& argument : TheRunMode.ignoredArguments)
         LogLine(L"argument ignored: ", argument);
-    if (!TheRunSettings.desktopVisible)
-        LogLine(L"no interactive desktop (the window station is not visible, or session 0): "
-                L"no boxes and no installer interface, as with /qn");
+    if (noDesktop != nullptr)
+        LogLine(L"no interactive desktop (", noDesktop,
+                L"): no boxes and no installer interface, as with /qn");
 }
 
 // At the end of an install run whose applies asked for a restart: the
@@ -94,11 +95,12 @@ void RestartIfNeeded() {
 
 int RunLauncher(const wchar_t* commandLine) {
     ParseCommandLine(commandLine);
-    TheRunSettings = DecideRunSettings(TheRunMode, QuietMode, SessionHasVisibleDesktop());
+    const wchar_t* const noDesktop = WhyNoOneSeesTheDesktop();
+    TheRunSettings = DecideRunSettings(TheRunMode, QuietMode, noDesktop == nullptr);
     QuietMode = !TheRunSettings.resultBoxes;
     OpenRunLog(ChooseLogPath());
     LogStart(commandLine);
-    LogSettings();
+    LogSettings(noDesktop);
     TheInstallOutcome.Reset();
     DWORD exitCode = ERROR_SUCCESS;
     if (TheRunMode.helpMode) {

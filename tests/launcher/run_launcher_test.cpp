@@ -1,6 +1,7 @@
 // The entry point's run of each mode, with the installer service and the
 // result messages replaced by stand-ins.
 #include "common/program_state.h"
+#include "deployment/session.h"
 #include "launcher/launcher.h"
 #include "products/products.h"
 #include "tests/support/import_redirect.h"
@@ -9,6 +10,8 @@
 #include "tests/support/messages_double.h"
 #include "tests/support/scripted_flow.h"
 #include "tests/support/test_support.h"
+
+#include <wtsapi32.h>
 
 #include <gtest/gtest.h>
 
@@ -97,31 +100,71 @@ BOOL WINAPI InvisibleStation(HANDLE, int index, PVOID information, DWORD length,
     return TRUE;
 }
 
+// The connection state that the session reports (WTS_CONNECTSTATE_CLASS);
+// -1: the query fails, as Wine's does.
+int SessionConnectState = -1;
+
+BOOL WINAPI ScriptedSessionQuery(HANDLE, DWORD, WTS_INFO_CLASS info, LPWSTR* buffer, DWORD* bytes) {
+    static int state = 0;
+    if (SessionConnectState < 0 || info != WTSConnectState) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    state = SessionConnectState;
+    *buffer = reinterpret_cast<LPWSTR>(&state);
+    *bytes = sizeof state;
+    return TRUE;
+}
+
+void WINAPI KeepScriptedMemory(PVOID) {}
+
 // The run's boxes and the installer's interface, decided once from the
 // switches and from whether anyone can see the session's desktop.
 TEST_F(RunLauncherTest, ShowsNoBoxAndNoInstallerInterfaceWhenSilentOrWithoutADesktop) {
     struct Case {
         const wchar_t* arguments;
-        bool desktop;
-        int uiLevel;    // around the configure call
-        bool quiet;     // result boxes kept back
-        bool infoBoxes; // "/i" and "/?" shown
+        bool desktop;    // the window station is visible
+        int session;     // connection state of the session; -1: cannot be had
+        int uiLevel;     // around the configure call
+        bool quiet;      // result boxes kept back
+        bool infoBoxes;  // "/i" and "/?" shown
+        const char* why; // why no one sees the desktop; nullptr: someone does
     };
+    const char* const invisible = "the window station is not visible";
+    const char* const unconnected = "the session is not connected to a screen";
     const Case cases[] = {
-        {L"", true, 35, false, true},     {L"/q", true, 35, true, true},
-        {L"/qn", true, 514, true, false}, {L"/QUIET", true, 514, true, false},
-        {L"", false, 2, true, false},     {L"/q", false, 2, true, false},
+        {L"", true, -1, 35, false, true, nullptr},
+        {L"/q", true, -1, 35, true, true, nullptr},
+        {L"/qn", true, -1, 514, true, false, nullptr},
+        {L"/QUIET", true, -1, 514, true, false, nullptr},
+        {L"", false, -1, 2, true, false, invisible},
+        {L"/q", false, -1, 2, true, false, invisible},
+        {L"", true, WTSActive, 35, false, true, nullptr}, // a locked console too
+        {L"", true, WTSDisconnected, 2, true, false, unconnected},
+        {L"/qn", true, WTSDisconnected, 2, true, false, unconnected},
+        {L"", true, WTSConnected, 2, true, false, unconnected},
+        {L"", false, WTSActive, 2, true, false, invisible},
     };
+    test::ImportRedirect query(L"wtsapi32.dll", "WTSQuerySessionInformationW",
+                               reinterpret_cast<void*>(&ScriptedSessionQuery));
+    test::ImportRedirect free(L"wtsapi32.dll", "WTSFreeMemory",
+                              reinterpret_cast<void*>(&KeepScriptedMemory));
     for (const Case& c : cases) {
-        const std::string name = Narrow(c.arguments) + (c.desktop ? "" : " without a desktop");
+        const std::string name = Narrow(c.arguments) + (c.desktop ? "" : " without a desktop") +
+                                 ", session state " + std::to_string(c.session);
         TearDown();
         SetUp();
         AddProduct(L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}", L"1.0.0.0", L"Notes", L"1033");
+        SessionConnectState = c.session;
         std::unique_ptr<test::ImportRedirect> station;
         if (!c.desktop)
             station =
                 std::make_unique<test::ImportRedirect>(L"user32.dll", "GetUserObjectInformationW",
                                                        reinterpret_cast<void*>(&InvisibleStation));
+        const wchar_t* const why = WhyNoOneSeesTheDesktop();
+        EXPECT_EQ(why == nullptr ? std::string("(none)") : Narrow(why),
+                  c.why == nullptr ? "(none)" : c.why)
+            << name;
         test::MessageBoxRecorder recorder;
         Run(c.arguments);
         const std::vector<std::wstring> levels = test::Installer().CallsNamed(L"MsiSetInternalUI");
