@@ -638,6 +638,83 @@ TEST_F(RunReportTest, WaitsForABusyInstallerOnlyWhereNoOneIsWatching) {
     }
 }
 
+// The pending operations that Windows carries out at the next restart.
+constexpr wchar_t SessionManagerKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr wchar_t PendingRenames[] = L"PendingFileRenameOperations";
+
+// The value's bytes, empty when there is none.
+std::vector<BYTE> ReadPendingRenames() {
+    DWORD size = 0;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, SessionManagerKey, PendingRenames, RRF_RT_REG_MULTI_SZ,
+                     nullptr, nullptr, &size) != ERROR_SUCCESS)
+        return {};
+    std::vector<BYTE> bytes(size);
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, SessionManagerKey, PendingRenames, RRF_RT_REG_MULTI_SZ,
+                     nullptr, bytes.data(), &size) != ERROR_SUCCESS)
+        return {};
+    bytes.resize(size);
+    return bytes;
+}
+
+// A scanner that holds the patch file for a while after the apply: the
+// delete is tried again, and left to the next restart when it never works.
+TEST_F(RunReportTest, DeletesThePatchFileOnceNoOneHoldsItOrAtTheNextRestart) {
+    struct Case {
+        const char* name;
+        DWORD holdMs; // after the apply; INFINITE: until the run has ended
+        std::vector<std::string> events;
+    };
+    const std::string scheduled = " will be deleted at the next restart";
+    const Case cases[] = {
+        {"held for a moment", 700, {" deleted"}},
+        {"held throughout", INFINITE, {" could not be deleted for 5000 ms, error 32", scheduled}},
+    };
+    const std::vector<BYTE> pendingBefore = ReadPendingRenames();
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        DeleteFileW(LogFile().c_str());
+        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        std::wstring patchFile;
+        FileHandle scanner;
+        std::thread release;
+        Installer().onConfigure = [&](const std::wstring&, const std::wstring&) {
+            patchFile = scratch_.file(LeftInTmp().at(0));
+            scanner.reset(CreateFileW(patchFile.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (c.holdMs != INFINITE)
+                release = std::thread([&] {
+                    Sleep(c.holdMs);
+                    scanner.reset();
+                });
+        };
+        EXPECT_EQ(Run(L"/q " + LogArgument()), 0) << c.name;
+        if (release.joinable())
+            release.join();
+        ASSERT_FALSE(patchFile.empty()) << c.name;
+        const bool held = bool(scanner);
+        scanner.reset();
+        const std::string all = AllEvents();
+        for (const std::string& event : c.events)
+            EXPECT_NE(all.find("patch file " + Narrow(patchFile) + event), std::string::npos)
+                << c.name << ": '" << event << "'\n"
+                << all;
+        const std::vector<BYTE> pending = ReadPendingRenames();
+        const std::wstring names(reinterpret_cast<const wchar_t*>(pending.data()),
+                                 pending.size() / sizeof(wchar_t));
+        EXPECT_EQ(names.find(patchFile) != std::wstring::npos, held) << c.name;
+        EXPECT_EQ(all.find(scheduled) != std::string::npos, held) << c.name;
+        EXPECT_EQ(test::FileExists(patchFile), held) << c.name;
+        DeleteFileW(patchFile.c_str());
+    }
+    // The test prefix's pending operations as they were.
+    if (pendingBefore.empty())
+        RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, SessionManagerKey, PendingRenames);
+    else
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, SessionManagerKey, PendingRenames, REG_MULTI_SZ,
+                        pendingBefore.data(), DWORD(pendingBefore.size()));
+}
+
 TEST_F(RunReportTest, LogsARepeatedProductAsSkippedAndCountsItOnce) {
     SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + ProductA);
     AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
