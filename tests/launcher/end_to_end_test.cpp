@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <thread>
 
 namespace {
@@ -308,6 +309,41 @@ TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
     EXPECT_EQ(test::ListProductPatches(samples::DrawEn.productCode).size(), 1u);
 }
 
+// A success box must be true: Wine's service answers 0 for a patch whose
+// product list names the product in lower case, and applies nothing. The
+// launcher asks the service whether the patch is on the product after all.
+TEST_F(EndToEnd, ReportsAnApplyTheServiceAnsweredButDidNotDoAsAFailure) {
+    patchwriter::PatchDefinition definition;
+    definition.targets = {
+        {samples::NotesEn.productCode, samples::NotesEn.upgradeCode, L"1033", L""}};
+    definition.patchCode = SamplePatchCode;
+    definition.fromVersion = L"1.0.0.0";
+    definition.toVersion = L"1.1.0.0";
+    definition.productList = samples::NotesEn.productCode;
+    for (wchar_t& ch : definition.productList)
+        ch = static_cast<wchar_t>(towlower(ch));
+    test::ScratchDirectory work;
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"lower.msp"), definition, error))
+        << Narrow(error);
+    const std::wstring launcher = LauncherAround(work, L"lower.msp");
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+
+    const test::WatchedRun run = LaunchProgram(launcher.c_str());
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    const std::string version = Narrow(test::ReadProductVersion(samples::NotesEn.productCode));
+    if (version == "1.1.0.0") { // a service that matches the code in any case
+        ExpectBox(run.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
+                                 L"Tessaro Notes", test::BoxIcon::Information});
+        return;
+    }
+    EXPECT_EQ(version, "1.0.0.0");
+    ExpectBox(run.boxes[0],
+              {1033, messages::InstallFailed, messages::TitleError, L"1642", test::BoxIcon::Stop});
+    EXPECT_TRUE(test::ListProductPatches(samples::NotesEn.productCode).empty());
+}
+
 // Without a patch code in PID_REVNUMBER the launcher cannot ask about the
 // patch, and the version decides, as for any other patch: "up to date".
 TEST_F(EndToEnd, DecidesASmallUpdateWithoutAPatchCodeByTheVersion) {
@@ -353,6 +389,8 @@ TEST_F(EndToEnd, ReportsASilentApplyThroughExitCodeAndLogs) {
                  "1.0.0.0: applying the patch",
              "installer: MsiConfigureProductExW(" + product + ", 0, 5, PATCH=",
              "REBOOTPROMPT=S REBOOT=ReallySuppress) returned 0\r\n",
+             "installer: patch " + Narrow(SamplePatchCode) + " on " + product +
+                 ", asked per-machine: applied (MsiGetPatchInfoExW returned 0)\r\n",
              "message 301 in language 1033 not shown: silent mode\r\n",
              "installer log: " + Narrow(log) + ".msi.log (MsiEnableLogW returned 0)\r\n",
              std::string(" exit code 0\r\n")})

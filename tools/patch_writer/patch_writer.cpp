@@ -414,7 +414,8 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
                         ? definition.toVersion + L";" + definition.fromVersion + L","
                         : definition.keywords);
     summary.SetText(PropertyComments, definition.comments);
-    summary.SetText(PropertyTemplate, products);
+    summary.SetText(PropertyTemplate,
+                    definition.productList.empty() ? products : definition.productList);
     summary.SetText(PropertyLastAuthor, transforms);
     summary.SetText(PropertyRevNumber, revision);
     summary.SetInteger(PropertyWordCount, 1);

@@ -107,6 +107,7 @@ struct PatchDefinition {
     std::wstring fromVersion; // the version the patch applies to
     std::wstring toVersion;   // ProductVersion after the patch
     std::wstring keywords;    // empty: "TO;FROM,"
+    std::wstring productList; // PID_TEMPLATE; empty: the targets' codes joined by ";"
     std::wstring title = L"Patch";
     std::wstring subject;
     std::wstring author;
