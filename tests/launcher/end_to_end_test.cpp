@@ -277,7 +277,9 @@ TEST_F(EndToEnd, ReportsAThreePartVersionThatDiffersOnlyInItsLastPartAsNotServed
 
 // A small update ("1.0.0.0;1.0.0.0,") for Tessaro Draw 1.0.0.0, written at
 // test time: its transforms leave the version as it is, so only the service's
-// record of the patch tells a patched product from one that is not.
+// record of the patch, asked in the product's own installation (per-machine,
+// or per-user with the user's SID), tells a patched product from one that is
+// not.
 TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
     const wchar_t hotfixCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}";
     patchwriter::PatchDefinition hotfix;
@@ -290,58 +292,36 @@ TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
     ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"hotfix.msp"), hotfix, error))
         << Narrow(error);
     const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
-    test::ScopedProduct draw;
-    ASSERT_TRUE(draw.Install(samples::DrawEn));
+    for (const wchar_t* properties : {L"", L"ALLUSERS=\"\""}) {
+        SCOPED_TRACE(properties[0] == L'\0' ? "per-machine" : "per-user");
+        test::ScopedProduct draw;
+        ASSERT_TRUE(draw.Install(samples::DrawEn, properties));
+        const std::wstring log = work.file(L"hotfix.log");
+        DeleteFileW(log.c_str());
 
-    const test::WatchedRun first = LaunchProgram(launcher.c_str());
-    ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
-    ExpectBox(first.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
-                               L"Tessaro Draw", test::BoxIcon::Information});
-    const std::vector<std::wstring> patches = test::ListProductPatches(samples::DrawEn.productCode);
-    ASSERT_EQ(patches.size(), 1u) << "the service must have applied it, not only answered 0";
-    EXPECT_EQ(Narrow(patches[0]), Narrow(hotfixCode));
-    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::DrawEn.productCode)), "1.0.0.0");
+        const test::WatchedRun first = LaunchProgram(launcher.c_str(), L"/log " + test::Quote(log));
+        ASSERT_EQ(first.boxes.size(), 1u) << Describe(first);
+        ExpectBox(first.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
+                                   L"Tessaro Draw", test::BoxIcon::Information});
+        const std::vector<std::wstring> patches =
+            test::ListProductPatches(samples::DrawEn.productCode);
+        ASSERT_EQ(patches.size(), 1u) << "the service must have applied it, not only answered 0";
+        EXPECT_EQ(Narrow(patches[0]), Narrow(hotfixCode));
+        EXPECT_EQ(Narrow(test::ReadProductVersion(samples::DrawEn.productCode)), "1.0.0.0");
 
-    const test::WatchedRun second = LaunchProgram(launcher.c_str());
-    ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
-    ExpectBox(second.boxes[0], {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
-                                messages::TitleUnnecessary, L"Tessaro Draw", test::BoxIcon::Stop});
-    EXPECT_EQ(test::ListProductPatches(samples::DrawEn.productCode).size(), 1u);
-}
-
-// A success box must be true: Wine's service answers 0 for a patch whose
-// product list names the product in lower case, and applies nothing. The
-// launcher asks the service whether the patch is on the product after all.
-TEST_F(EndToEnd, ReportsAnApplyTheServiceAnsweredButDidNotDoAsAFailure) {
-    patchwriter::PatchDefinition definition;
-    definition.targets = {
-        {samples::NotesEn.productCode, samples::NotesEn.upgradeCode, L"1033", L""}};
-    definition.patchCode = SamplePatchCode;
-    definition.fromVersion = L"1.0.0.0";
-    definition.toVersion = L"1.1.0.0";
-    definition.productList = samples::NotesEn.productCode;
-    for (wchar_t& ch : definition.productList)
-        ch = static_cast<wchar_t>(towlower(ch));
-    test::ScratchDirectory work;
-    std::wstring error;
-    ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"lower.msp"), definition, error))
-        << Narrow(error);
-    const std::wstring launcher = LauncherAround(work, L"lower.msp");
-    test::ScopedProduct notes;
-    ASSERT_TRUE(notes.Install(samples::NotesEn));
-
-    const test::WatchedRun run = LaunchProgram(launcher.c_str());
-    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
-    const std::string version = Narrow(test::ReadProductVersion(samples::NotesEn.productCode));
-    if (version == "1.1.0.0") { // a service that matches the code in any case
-        ExpectBox(run.boxes[0], {1033, messages::PatchApplied, messages::TitleSuccess,
-                                 L"Tessaro Notes", test::BoxIcon::Information});
-        return;
+        const test::WatchedRun second =
+            LaunchProgram(launcher.c_str(), L"/log " + test::Quote(log));
+        ASSERT_EQ(second.boxes.size(), 1u) << Describe(second);
+        ExpectBox(second.boxes[0],
+                  {DefaultCatalogueLanguage(), messages::AlreadyUpToDate,
+                   messages::TitleUnnecessary, L"Tessaro Draw", test::BoxIcon::Stop});
+        EXPECT_EQ(test::ListProductPatches(samples::DrawEn.productCode).size(), 1u);
+        const std::vector<std::uint8_t> bytes = test::ReadFileBytes(log);
+        const std::string text(bytes.begin(), bytes.end());
+        const std::string asked = properties[0] == L'\0' ? ", asked per-machine: applied"
+                                                         : ", asked per-user unmanaged for S-1-";
+        EXPECT_NE(text.find(asked), std::string::npos) << text;
     }
-    EXPECT_EQ(version, "1.0.0.0");
-    ExpectBox(run.boxes[0],
-              {1033, messages::InstallFailed, messages::TitleError, L"1642", test::BoxIcon::Stop});
-    EXPECT_TRUE(test::ListProductPatches(samples::NotesEn.productCode).empty());
 }
 
 // Without a patch code in PID_REVNUMBER the launcher cannot ask about the

@@ -12,10 +12,11 @@ namespace {
 
 constexpr DWORD InstallerTimeout = 120000; // milliseconds, per msiexec run
 
-// msiexec's command line: "msiexec <option> <target> /qn".
-ProcessResult RunInstaller(const std::wstring& option, const std::wstring& target) {
-    return RunProcess(L"msiexec.exe " + option + L" " + Quote(target) + L" /qn", std::wstring(),
-                      InstallerTimeout);
+// msiexec's command line: "msiexec <option> <target> /qn [properties]".
+ProcessResult RunInstaller(const std::wstring& option, const std::wstring& target,
+                           const std::wstring& properties = std::wstring()) {
+    return RunProcess(L"msiexec.exe " + option + L" " + Quote(target) + L" /qn " + properties,
+                      std::wstring(), InstallerTimeout);
 }
 
 testing::AssertionResult CheckInstalled(const std::wstring& what, const std::wstring& productCode,
@@ -82,19 +83,21 @@ ScopedProduct& ScopedProduct::operator=(ScopedProduct&& other) noexcept {
 }
 
 testing::AssertionResult ScopedProduct::Install(const std::wstring& packagePath,
-                                                const std::wstring& productCode) {
+                                                const std::wstring& productCode,
+                                                const std::wstring& properties) {
     const testing::AssertionResult removed = Uninstall();
     if (!removed)
         return removed;
-    const ProcessResult run = RunInstaller(L"/i", packagePath);
+    const ProcessResult run = RunInstaller(L"/i", packagePath, properties);
     // A failed msiexec has rolled back; the product may be another holder's.
     if (run.started && run.exitCode == ERROR_SUCCESS)
         productCode_ = productCode;
     return CheckInstalled(packagePath, productCode, run);
 }
 
-testing::AssertionResult ScopedProduct::Install(const samples::SampleProduct& product) {
-    return Install(product.package, product.productCode);
+testing::AssertionResult ScopedProduct::Install(const samples::SampleProduct& product,
+                                                const std::wstring& properties) {
+    return Install(product.package, product.productCode, properties);
 }
 
 testing::AssertionResult ScopedProduct::Uninstall() {

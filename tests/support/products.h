@@ -44,12 +44,15 @@ class ScopedProduct {
     ScopedProduct(const ScopedProduct&) = delete;
     ScopedProduct& operator=(const ScopedProduct&) = delete;
 
-    // Uninstalls what it held, then installs the package and holds the
-    // product when msiexec succeeded, even if the state check then fails, so
-    // that a half-made install is removed too.
+    // Uninstalls what it held, then installs the package (with msiexec's
+    // `properties`, such as ALLUSERS="" for a per-user installation) and holds
+    // the product when msiexec succeeded, even if the state check then fails,
+    // so that a half-made install is removed too.
     testing::AssertionResult Install(const std::wstring& packagePath,
-                                     const std::wstring& productCode);
-    testing::AssertionResult Install(const samples::SampleProduct& product);
+                                     const std::wstring& productCode,
+                                     const std::wstring& properties = std::wstring());
+    testing::AssertionResult Install(const samples::SampleProduct& product,
+                                     const std::wstring& properties = std::wstring());
 
     // Uninstalls now (nothing to do when empty) and holds nothing after.
     testing::AssertionResult Uninstall();
