@@ -343,6 +343,10 @@ struct TargetCase {
     UINT patchInfoResult = 0;            // forced result of the state query there
 };
 
+void PrintTo(const TargetCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
 class TargetListTest : public InstallFlowTest, public testing::WithParamInterface<TargetCase> {};
 
 TEST_P(TargetListTest, ComparesEntriesInListOrder) {

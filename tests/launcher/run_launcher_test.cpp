@@ -1,6 +1,7 @@
 // The entry point's run of each mode, with the installer service and the
 // result messages replaced by stand-ins.
 #include "common/program_state.h"
+#include "deployment/installer_wait.h"
 #include "deployment/session.h"
 #include "launcher/launcher.h"
 #include "products/products.h"
@@ -174,6 +175,9 @@ TEST_F(RunLauncherTest, ShowsNoBoxAndNoInstallerInterfaceWhenSilentOrWithoutADes
         EXPECT_EQ(Narrow(levels[1]), "MsiSetInternalUI(5, null)") << name << ": put back";
         ASSERT_EQ(test::Reports().size(), 1u) << name;
         EXPECT_EQ(test::Reports()[0].quiet, c.quiet) << name;
+        // Where no one sees the result, a busy installer is waited for.
+        EXPECT_EQ(TheRunSettings.installerWaitBudgetMs, c.quiet ? BusyInstallerWaitBudgetMs : 0u)
+            << name;
 
         Run(std::wstring(c.arguments) + L" /i");
         Run(std::wstring(c.arguments) + L" /?");
