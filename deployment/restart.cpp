@@ -16,6 +16,8 @@ constexpr DWORD RestartReason =
 // the caller is not the interactive user (SYSTEM under a management agent).
 bool RequestRestart() {
     for (int attempt = 1;; ++attempt) {
+        // This computer, Windows' own notice, programs asked to close (not
+        // forced), a restart after the shutdown.
         if (InitiateSystemShutdownExW(nullptr, nullptr, RestartGracePeriodSeconds, FALSE, TRUE,
                                       RestartReason))
             return true;

@@ -39,7 +39,6 @@ TemporaryPatchFile::~TemporaryPatchFile() {
         LogLine(L"patch file ", path, L" will be deleted at the next restart");
     else
         LogLine(L"patch file ", path,
-                L" could not be scheduled for deletion at the next restart, "
-                L"error ",
+                L" could not be scheduled for deletion at the next restart, error ",
                 GetLastError());
 }

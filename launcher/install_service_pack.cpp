@@ -106,17 +106,16 @@ PatchState AskPatchState(const ProductRecord& record, const std::wstring& patchC
     return reading.state;
 }
 
-enum class ApplyResult { Applied, RestartInitiated, RestartRequired, Suspended, Failed };
+// What the service's answer to an apply means for the product.
+enum class ApplyResult { Applied, Suspended, Failed };
 
 ApplyResult ClassifyResult(UINT result) {
     switch (result) {
     case ERROR_SUCCESS:
-        return ApplyResult::Applied;
     case ERROR_SUCCESS_REBOOT_INITIATED: // 1641
-        return ApplyResult::RestartInitiated;
     case ERROR_SUCCESS_REBOOT_REQUIRED:  // 3010
     case ERROR_SUCCESS_RESTART_REQUIRED: // 3011
-        return ApplyResult::RestartRequired;
+        return ApplyResult::Applied;
     case ERROR_INSTALL_SUSPEND: // 1604: a ForceReboot suspended it
         return ApplyResult::Suspended;
     default:
@@ -179,16 +178,17 @@ Outcome ApplyPatch(ProductRecord& record, Pass& pass) {
         TheInstallOutcome.PatchApplied(result);
         Report(messages::PatchApplied);
         return Outcome::EndPass;
-    default:
-        if (!PatchIsApplied(record, pass, result)) {
-            SetLastError(ERROR_PATCH_TARGET_NOT_FOUND); // 1642
-            Report(messages::InstallFailed);
-            return Outcome::NextProduct;
-        }
-        TheInstallOutcome.PatchApplied(result);
-        Report(messages::PatchApplied);
+    case ApplyResult::Applied:
+        break;
+    }
+    if (!PatchIsApplied(record, pass, result)) {
+        SetLastError(ERROR_PATCH_TARGET_NOT_FOUND); // 1642
+        Report(messages::InstallFailed);
         return Outcome::NextProduct;
     }
+    TheInstallOutcome.PatchApplied(result);
+    Report(messages::PatchApplied);
+    return Outcome::NextProduct;
 }
 
 // For a product at the version of a small update: true unless the installer
