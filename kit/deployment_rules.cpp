@@ -38,6 +38,10 @@ std::wstring PackedGuid(const std::wstring& guid) {
     return packed;
 }
 
+std::wstring MachinePatchKey(const std::wstring& productCode, const std::wstring& patchCode) {
+    return MachineProductsKey + PackedGuid(productCode) + L"\\Patches\\" + PackedGuid(patchCode);
+}
+
 std::wstring DeploymentRules(const std::wstring& launcherName, const patchcheck::PatchFacts& patch,
                              const std::map<std::wstring, std::wstring>& platforms) {
     const std::wstring base = launcherName.substr(0, launcherName.rfind(L'.'));
@@ -58,11 +62,10 @@ std::wstring DeploymentRules(const std::wstring& launcherName, const patchcheck:
     for (;;) {
         const std::size_t end = patch.products.find(L';', start);
         const std::wstring product = patch.products.substr(start, end - start);
-        text += L"  " + product + L":\n    Requirement: registry key " + UninstallKey + product +
-                L" exists, " + RegistryView(platforms, product) + L"\n    Detection: ";
+        text += L"  " + product + L":\n    Requirement: registry key HKLM\\" + UninstallKey +
+                product + L" exists, " + RegistryView(platforms, product) + L"\n    Detection: ";
         if (patch.smallUpdate)
-            text += L"registry key " + std::wstring(MachinePatchesKey) + PackedGuid(product) +
-                    L"\\Patches\\" + PackedGuid(patch.patchCode) +
+            text += L"registry key HKLM\\" + MachinePatchKey(product, patch.patchCode) +
                     L" exists, 64-bit view (the installer writes it when it applies the patch "
                     L"to a per-machine product)\n";
         else

@@ -11,12 +11,15 @@
 
 namespace kit {
 
-// The installer's registry keys that the rules name.
-constexpr wchar_t UninstallKey[] =
-    L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-constexpr wchar_t MachinePatchesKey[] =
-    L"HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
-    L"Products\\";
+// The installer's registry keys under HKLM that the rules name: a product's
+// Uninstall key, and where a per-machine product's patches are registered.
+constexpr wchar_t UninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+constexpr wchar_t MachineProductsKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\";
+
+// The key that the installer writes when it applies `patchCode` to the
+// per-machine product `productCode` (both in registry form), under HKLM.
+std::wstring MachinePatchKey(const std::wstring& productCode, const std::wstring& patchCode);
 
 // A GUID in registry form as the installer's keys name it ("packed"): the
 // first three groups reversed, every byte of the last two with its digits
