@@ -18,7 +18,8 @@ using patchwriter::AppendUint16;
 using patchwriter::AppendUint32;
 using patchwriter::PutUint32;
 
-constexpr std::size_t CopyChunk = 1 << 20;    // bytes of the patch read and written at a time
+constexpr std::size_t CopyChunk = 8 << 20;    // bytes written at a time
+constexpr std::size_t PatchWindow = 8 << 20;  // bytes of the patch mapped at a time
 constexpr std::size_t DirectorySize = 16;     // IMAGE_RESOURCE_DIRECTORY
 constexpr std::size_t DirectoryEntrySize = 8; // IMAGE_RESOURCE_DIRECTORY_ENTRY
 constexpr std::size_t DataEntrySize = 16;     // IMAGE_RESOURCE_DATA_ENTRY
@@ -509,7 +510,9 @@ class TemporaryOutput {
             return false;
         }
         path_ = name;
-        file.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        // The file just made, opened as it is: truncating it would have the
+        // file system flush the whole launcher when it is closed.
+        file.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
             error = path_ + L": cannot write " + ErrorText(GetLastError()) + L".";
@@ -579,20 +582,25 @@ bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSe
 
     ImageWriter writer(output);
     const std::uint64_t tail = old.PointerToRawData + std::uint64_t(old.SizeOfRawData);
-    std::vector<std::uint8_t> chunk(CopyChunk);
-    std::uint64_t copied = 0;
     bool written = writer.Write(head.data(), head.size()) &&
                    writer.Write(resourceSection.data(), resourceSection.size()) &&
                    writer.Zeros(payloadOffset - resourceSection.size());
-    while (written && copied < patchSize) {
-        DWORD read = 0;
-        const DWORD wanted = DWORD(std::min<std::uint64_t>(CopyChunk, patchSize - copied));
-        if (!ReadFile(patch, chunk.data(), wanted, &read, nullptr) || read != wanted) {
+    // The patch is written from its pages in the cache, a window at a time:
+    // no copy of it is made, and no more of it is mapped than a window.
+    const Holder<MappingTraits> mapping(
+        CreateFileMappingW(patch, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    for (std::uint64_t copied = 0; written && copied < patchSize; copied += PatchWindow) {
+        const std::size_t size =
+            std::size_t(std::min<std::uint64_t>(PatchWindow, patchSize - copied));
+        const Holder<ViewTraits> view(mapping
+                                          ? MapViewOfFile(mapping.get(), FILE_MAP_READ,
+                                                          DWORD(copied >> 32), DWORD(copied), size)
+                                          : nullptr);
+        if (!view) {
             error = L"the patch could not be read " + ErrorText(GetLastError()) + L".";
             return false;
         }
-        written = writer.Write(chunk.data(), read);
-        copied += read;
+        written = writer.Write(static_cast<const std::uint8_t*>(view.get()), size);
     }
     written = written && writer.Zeros(rawSize - virtualSize) &&
               writer.Write(stub.bytes() + tail, std::size_t(stub.size() - tail));
