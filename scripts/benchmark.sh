@@ -70,7 +70,7 @@ peak_memory() {
     program=$1
     shift
     [ $# -gt 0 ] || set -- /e "Z:$work/out.msp"
-    "$support/wine-run.sh" "$program" "$@" & # wine-run.sh becomes the program
+    "$support/wine-run.sh" "$program" "$@" > /dev/null & # wine-run.sh becomes the program
     launcher=$!
     resident=0 anon=0
     while [ -r "/proc/$launcher/status" ]; do
