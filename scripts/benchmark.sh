@@ -3,10 +3,13 @@
 # Measures a release launcher around patches with large payloads (not a test;
 # prints numbers only): its size beside the payload; the time of "/e" with a
 # 64 MB payload against cp of the same file, in the same run; the peak memory
-# of "/e" with an 8 MB and a 128 MB payload. Uses the patch writer of
-# BUILD_DIR (default: build), builds the launchers in BUILD_DIR/benchmark and
-# runs them in a Wine prefix of their own there (BENCHMARK_REUSE=1: keep the
-# launchers an earlier run built).
+# of "/e" with an 8 MB and a 128 MB payload. Then "patchkit pack" with a 1 GB
+# patch: its time against a no-op start of patchkit plus cp of the same
+# bytes (the kit's target: at most 1.5 times that), and its peak memory
+# (target: at most 16 MB more than a no-op start). Uses the patch writer and
+# patchkit of BUILD_DIR (default: build), builds the launchers in
+# BUILD_DIR/benchmark and runs them in a Wine prefix of their own there
+# (BENCHMARK_REUSE=1: keep the launchers and patches an earlier run made).
 set -eu
 source=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:-$source/build}" && pwd)
@@ -16,15 +19,15 @@ export WINEPREFIX=$work/wine
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 run() { "$support/wine-run.sh" "$@"; }
 mkdir -p "$work"
-cmake --build "$build" --target patch_writer > "$work/build.log" 2>&1
+cmake --build "$build" --target patch_writer patchkit PatchLauncher-stub > "$work/build.log" 2>&1
 writer=$build/tools/patch_writer.exe
 
 "$support/wine-prefix.sh" create "$WINEPREFIX"
 "$wineserver" -p # keep one server for every run: no server start inside a measurement
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 
-# A patch carrying SIZE megabytes of media, and a release launcher around it.
-launcher() {
+# A patch carrying SIZE megabytes of media.
+write_patch() {
     size=$1
     head -c "${size}M" /dev/urandom > "$work/media-$size.cab"
     run "$writer" "Z:$work/patch-$size.msp" \
@@ -32,16 +35,24 @@ launcher() {
         --patch-code '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}' --from 1.0.0.0 --to 1.1.0.0 \
         --stream "media1.cab=Z:$work/media-$size.cab"
     rm -f "$work/media-$size.cab"
+}
+
+# A patch carrying SIZE megabytes of media, and a release launcher around it.
+launcher() {
+    size=$1
+    write_patch "$size"
     cmake -S "$source" -B "$work/tree" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DPATCHLAUNCHER_TESTS=OFF -DPATCH_PACKAGE="$work/patch-$size.msp" >> "$work/build.log" 2>&1
     cmake --build "$work/tree" --target PatchLauncher >> "$work/build.log" 2>&1
     cp "$work/tree/PatchLauncher.exe" "$work/launcher-$size.exe"
 }
 
-# Seconds that COMMAND... takes, the best of three.
+# Seconds that COMMAND... takes, the best of three, each after the file
+# system wrote out what earlier runs left.
 best_time() {
     best=
     for _ in 1 2 3; do
+        sync
         start=$(date +%s.%N)
         "$@" > /dev/null 2>&1
         end=$(date +%s.%N)
@@ -50,12 +61,16 @@ best_time() {
     echo "$best"
 }
 
-# "peak resident / peak anonymous" memory in kB of one "/e" run: VmHWM and
-# the largest RssAnon seen, sampled every 10 ms. Pages of the payload mapped
-# from the file count as resident but not as anonymous.
+# "peak resident / peak anonymous" memory in kB of one run of PROGRAM
+# ARGUMENTS... (default: "/e"): VmHWM and the largest RssAnon seen, sampled
+# every 10 ms. Pages of the payload mapped from the file count as resident
+# but not as anonymous.
 peak_memory() {
     rm -f "$work/out.msp"
-    "$support/wine-run.sh" "$1" /e "Z:$work/out.msp" & # wine-run.sh becomes the launcher
+    program=$1
+    shift
+    [ $# -gt 0 ] || set -- /e "Z:$work/out.msp"
+    "$support/wine-run.sh" "$program" "$@" > /dev/null & # wine-run.sh becomes the program
     launcher=$!
     resident=0 anon=0
     while [ -r "/proc/$launcher/status" ]; do
@@ -86,3 +101,14 @@ for size in 8 128; do
     echo "peak memory of /e, ${size} MB: $(peak_memory "$work/launcher-$size.exe") kB (resident / anonymous)"
 done
 rm -f "$work/out.msp" "$work/out-cp.msp"
+
+# Packing a launcher around a 1 GB patch.
+[ -n "${BENCHMARK_REUSE:-}" ] && [ -f "$work/patch-1024.msp" ] || write_patch 1024
+pack() { run "$build/patchkit.exe" pack --patch "Z:$work/patch-1024.msp" --out "Z:$work/packed.exe"; }
+pack # warm the caches
+noop=$(best_time run "$build/patchkit.exe" --version)
+packing=$(best_time pack)
+copy=$(best_time cp "$work/patch-1024.msp" "$work/out-cp.msp")
+echo "pack, 1 GB patch:          $packing s; no-op start $noop s + cp $copy s, times 1.5: $(echo "$noop $copy" | awk '{ printf "%.3f", 1.5 * ($1 + $2) }') s"
+echo "peak memory of pack, 1 GB: $(peak_memory "$build/patchkit.exe" pack --patch "Z:$work/patch-1024.msp" --out "Z:$work/packed.exe") kB; no-op start: $(peak_memory "$build/patchkit.exe" --version) kB (resident / anonymous)"
+rm -f "$work/packed.exe" "$work/out-cp.msp"

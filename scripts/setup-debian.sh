@@ -5,7 +5,8 @@ SUDO=
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; fi
 packages="cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
   wine64 wine googletest msitools wixl xvfb x11-utils imagemagick \
-  fonts-noto-cjk fonts-dejavu-core osslsigncode openssl python3"
+  fonts-noto-cjk fonts-dejavu-core osslsigncode openssl python3 \
+  libengine-pkcs11-openssl softhsm2"
 missing=
 for p in $packages; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"

@@ -1,6 +1,7 @@
 // Real patches from the patch writer, applied by the platform's installer
 // service to a product that the test installs with msiexec.
 #include "installer/installer.h"
+#include "kit/deployment_rules.h"
 #include "tests/support/products.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_writer/patch_writer.h"
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <vector>
 
 namespace {
@@ -102,6 +104,52 @@ TEST_F(PatchApplyTest, AppliesOnlyTheTransformsOfTheProductInAPatchForSeveral) {
     const std::vector<std::wstring> patches = test::ListProductPatches(TargetProduct);
     ASSERT_EQ(patches.size(), 1u);
     EXPECT_EQ(Narrow(patches[0]), Narrow(PatchCode));
+}
+
+bool KeyExists(const std::wstring& key, REGSAM view) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | view, &opened) !=
+        ERROR_SUCCESS)
+        return false;
+    RegCloseKey(opened);
+    return true;
+}
+
+// Where "patchkit inspect" tells a management tool to look: the key the
+// installer writes when it applies a small update to a per-machine product
+// (64-bit view), and the Uninstall key of a product from an x86 package,
+// which the installer keeps in the 32-bit view.
+TEST_F(PatchApplyTest, RegistersASmallUpdateWhereTheDeploymentRulesLook) {
+    patchwriter::PatchDefinition definition = TargetPatch();
+    definition.toVersion = definition.fromVersion;
+    definition.targets[0].platform = L"Intel";
+    const std::wstring patch = scratch_.file(L"small.msp");
+    std::wstring error;
+    ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
+    std::map<std::wstring, std::wstring> platforms;
+    ASSERT_TRUE(patchwriter::ReadTransformPlatforms(patch, platforms));
+    EXPECT_EQ(platforms, (std::map<std::wstring, std::wstring>{{TargetProduct, L"Intel"}}));
+    const std::wstring detection = kit::MachinePatchKey(TargetProduct, PatchCode);
+    EXPECT_FALSE(KeyExists(detection, KEY_WOW64_64KEY));
+
+    EXPECT_EQ(ApplyPatch(patch), 0u);
+    EXPECT_TRUE(KeyExists(detection, KEY_WOW64_64KEY)) << Narrow(detection);
+    const std::wstring requirement = kit::UninstallKey + std::wstring(TargetProduct);
+    EXPECT_TRUE(KeyExists(requirement, KEY_WOW64_32KEY));
+    EXPECT_FALSE(KeyExists(requirement, KEY_WOW64_64KEY));
+    patchcheck::PatchFacts facts;
+    facts.products = TargetProduct;
+    facts.upgradeVersion = definition.toVersion;
+    facts.patchCode = PatchCode;
+    facts.smallUpdate = true;
+    const std::string rules = Narrow(kit::DeploymentRules(L"SP.exe", facts, platforms));
+    EXPECT_NE(rules.find("Detection: registry key HKLM\\" + Narrow(detection) + " exists"),
+              std::string::npos)
+        << rules;
+    EXPECT_NE(rules.find("Requirement: registry key HKLM\\" + Narrow(requirement) +
+                         " exists, 32-bit view"),
+              std::string::npos)
+        << rules;
 }
 
 // The service answers 0 here too; only the product's state shows that

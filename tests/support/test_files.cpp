@@ -1,7 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include "common/holder.h"
-#include "patch/patch.h"
+#include "kit/launcher_image.h"
 
 #include <gtest/gtest.h>
 
@@ -93,19 +93,14 @@ void WriteFileText(const std::wstring& path, const std::string& text) {
 
 bool CopyLauncherWithPatch(const std::wstring& launcher, const std::wstring& patch,
                            const std::wstring& copy) {
-    std::vector<std::uint8_t> bytes = ReadFileBytes(patch);
-    if (bytes.empty() || !CopyFileW(launcher.c_str(), copy.c_str(), FALSE))
-        return false;
-    HANDLE update = BeginUpdateResourceW(copy.c_str(), FALSE);
-    if (update == nullptr)
-        return false;
-    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US); // 1033
-    if (!UpdateResourceW(update, PayloadResourceType, PayloadResourceName, english, bytes.data(),
-                         static_cast<DWORD>(bytes.size()))) {
-        EndUpdateResourceW(update, TRUE);
-        return false;
-    }
-    return EndUpdateResourceW(update, FALSE) != FALSE;
+    const std::wstring stub =
+        launcher.substr(0, launcher.find_last_of(L"\\/") + 1) + kit::StubFileName;
+    kit::PackedLauncher packed;
+    std::wstring error;
+    const bool written =
+        kit::PackLauncher(stub, patch, kit::Branding(), copy, nullptr, packed, error);
+    EXPECT_TRUE(written) << Narrow(error);
+    return written;
 }
 
 std::vector<std::wstring> ListDirectory(const std::wstring& directory) {

@@ -48,8 +48,9 @@ std::vector<std::uint8_t> ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, const std::vector<std::uint8_t>& bytes);
 void WriteFileText(const std::wstring& path, const std::string& text);
 
-// Copies the program `launcher` to `copy` and replaces the copy's embedded
-// patch (resource "MSP"/"IDR_MSP", language 1033) with the file `patch`.
+// Writes to `copy` the launcher `launcher` with the file `patch` in place of
+// its patch (resource "MSP"/"IDR_MSP", language 1033): packed, as the build
+// packs `launcher`, from the stub beside it, without branding or check.
 bool CopyLauncherWithPatch(const std::wstring& launcher, const std::wstring& patch,
                            const std::wstring& copy);
 

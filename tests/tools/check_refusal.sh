@@ -1,13 +1,13 @@
 #!/bin/sh
-# check_refusal.sh CMAKE WORK_DIR WRITER_EXE
+# check_refusal.sh CMAKE WORK_DIR WRITER_EXE PATCHKIT_EXE
 # In the vendor's build tree (vendor_build.sh), a patch the launcher cannot
 # use makes the build fail with the checker's message and removes the
 # launcher; building again fails again, so the earlier patch is never
 # embedded; a stamped small update builds, named as such; the sound patch
-# builds a launcher again. "stamp" names what it refuses. Runs the writer in
-# WINEPREFIX.
+# builds a launcher again. "patchkit stamp" names what it refuses. Runs the
+# writer and patchkit in WINEPREFIX.
 set -u
-cmake=$1 work=$2 writer=$3
+cmake=$1 work=$2 writer=$3 patchkit=$4
 here=$(dirname "$0")
 tree=$work/build
 exe=$tree/PatchLauncher.exe
@@ -30,8 +30,8 @@ for attempt in first second; do
     else
         echo "ok   $attempt build fails naming the property, value and problem"
     fi
-    if [ -e "$exe" ] || [ -e "$tree/payload/checked.msp" ]; then
-        fail "$attempt failed build left a launcher or a checked patch behind"
+    if [ -e "$exe" ]; then
+        fail "$attempt failed build left a launcher behind"
     else
         echo "ok   $attempt failed build left no launcher"
     fi
@@ -43,7 +43,7 @@ done
     --target '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}:{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}:1033' \
     --patch-code '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B07}' --from 3.1.21022 --to 3.1.21022 \
     --keywords 'https://example.com/hotfix/' || fail "the writer failed on the hotfix"
-if "$here/../../cmake/wine-run.sh" "$writer" stamp "Z:$work/hotfix.msp" \
+if "$here/../../cmake/wine-run.sh" "$patchkit" stamp "Z:$work/hotfix.msp" \
     "Z:$work/hotfix-stamped.msp" > "$work/hotfix-stamp.log" 2>&1 &&
     grep -qF "with Keywords '3.1.21022;3.1.21022,'" "$work/hotfix-stamp.log" &&
     grep -qF "a small update (Keywords '3.1.21022;3.1.21022,'): a product at 3.1.21022 gets" \
@@ -62,7 +62,7 @@ fi
 # What "stamp" refuses it names: an unknown option, a missing input.
 stamp_refuses() {
     expected=$1; shift
-    if "$here/../../cmake/wine-run.sh" "$writer" stamp "$@" > "$work/stamp-refusal.log" 2>&1; then
+    if "$here/../../cmake/wine-run.sh" "$patchkit" stamp "$@" > "$work/stamp-refusal.log" 2>&1; then
         fail "stamp $* succeeded"
     elif grep -qF -e "$expected" "$work/stamp-refusal.log"; then
         echo "ok   stamp $*: $expected"

@@ -1,4 +1,5 @@
-// The build's patch check: what it accepts, and what its refusals name.
+// The patch check of "patchkit check" and "pack": what it accepts, and what
+// its refusals name.
 #include "common/holder.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_support.h"
@@ -20,7 +21,7 @@ constexpr wchar_t GoodProducts[] =
     L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10};{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}";
 constexpr wchar_t KeywordsForm[] = L"It must be UPGRADE;TARGET,TARGET,...";
 constexpr wchar_t TemplateForm[] = L"It must be {PRODUCTCODE};{PRODUCTCODE}...";
-constexpr wchar_t StampCommand[] = L"patch_writer stamp IN.msp OUT.msp";
+constexpr wchar_t StampCommand[] = L"patchkit stamp IN.msp OUT.msp";
 
 class PatchCheck : public testing::Test {
   protected:

@@ -1,4 +1,4 @@
-// "patch_writer stamp": a copy of a vendor's patch with the launcher's
+// "patchkit stamp": a copy of a vendor's patch with the launcher's
 // keywords and nothing else changed.
 #include "common/holder.h"
 #include "tests/support/test_support.h"

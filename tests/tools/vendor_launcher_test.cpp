@@ -1,6 +1,7 @@
 // A launcher built as a vendor builds it: around a stamped patch, with the
 // vendor's name in message 307, signed. VENDOR_LAUNCHER_EXE is that build.
 #include "common/holder.h"
+#include "kit/catalogue_brand.h"
 #include "messages/messages.h"
 #include "tests/messages/catalogue_data.h"
 #include "tests/support/test_support.h"
@@ -45,9 +46,10 @@ class VendorLauncher : public testing::Test {
 TEST_F(VendorLauncher, Message307NamesTheVendorInEveryLanguage) {
     for (LCID language : test::CatalogueLanguages()) {
         const std::wstring original = test::ExpectedText(language, NoProductFound);
-        const std::wstring expected = language == 1041
-                                          ? Replaced(original, L"テサロ", VENDOR_MAKER_NAME_JA)
-                                          : Replaced(original, L"Tessaro", VENDOR_MAKER_NAME);
+        const std::wstring expected =
+            language == MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)
+                ? Replaced(original, kit::CatalogueMakerJa, VENDOR_MAKER_NAME_JA)
+                : Replaced(original, kit::CatalogueMaker, VENDOR_MAKER_NAME);
         ASSERT_NE(expected, original) << "no maker's name in the data for " << language;
         std::wstring actual;
         ASSERT_TRUE(LoadStringIn(module_, NoProductFound, LANGID(language), actual)) << language;

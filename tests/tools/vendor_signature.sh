@@ -1,13 +1,13 @@
 #!/bin/sh
-# vendor_signature.sh WORK_DIR CHECKER_EXE
+# vendor_signature.sh WORK_DIR PATCHKIT_EXE
 # The launcher that vendor_build.sh built verifies against the certificate
 # that signed it, with a SHA-256 digest, and not against another one; its
 # signature carries a timestamp from the throw-away timestamp authority; the
-# build said that it signed and timestamped it; the checker's "--launcher"
-# inspection (run in WINEPREFIX) finds the signature and the stamped patch,
-# byte for byte, and refuses a file that is no launcher.
+# build said that it signed and timestamped it; "patchkit inspect" (run in
+# WINEPREFIX) finds the signature and the stamped patch, byte for byte, says
+# how to deploy it, and refuses a file that is no launcher.
 set -u
-work=$1 checker=$2
+work=$1 patchkit=$2
 run() { "$(dirname "$0")/../../cmake/wine-run.sh" "$@"; }
 exe=$work/build/PatchLauncher.exe
 failures=0
@@ -39,28 +39,31 @@ else
     echo "ok   does not verify against another certificate"
 fi
 
-# What "--launcher" prints, against what the build embedded.
+# What "inspect" prints, against what the build embedded.
 before=$failures
-if run "$checker" --launcher "Z:$exe" > "$work/inspect.log" 2>&1; then
+if run "$patchkit" inspect "Z:$exe" > "$work/inspect.log" 2>&1; then
     size=$(wc -c < "$work/stamped.msp" | tr -d ' ')
     digest=$(sha256sum "$work/stamped.msp" | cut -d' ' -f1)
     for line in "Payload: $size bytes, SHA-256 $digest" "Signature: Authenticode;" \
         "Upgrade:" "Patch code: {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}" \
-        "Decides by: the product's version" ": the launcher can use its patch."; do
-        tr -d '\r' < "$work/inspect.log" | grep -qF "$line" ||
-            { fail "--launcher does not say '$line':"; cat "$work/inspect.log"; }
+        "Decides by: the product's version" ": the launcher can use its patch." \
+        "Install command: PatchLauncher.exe /qn /norestart /exitcode /log " \
+        "Requirement: registry key HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20} exists" \
+        "Detection: MSI product code {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}, product version greater than or equal to 1.1.0.0"; do
+        tr -d '\r' < "$work/inspect.log" | grep -qF -- "$line" ||
+            { fail "inspect does not say '$line':"; cat "$work/inspect.log"; }
     done
     [ $failures -eq $before ] &&
-        echo "ok   --launcher prints the embedded patch, its digest and the signature"
+        echo "ok   inspect prints the embedded patch, its digest, the signature and the rules"
 else
-    fail "--launcher on the launcher failed:"; cat "$work/inspect.log"
+    fail "inspect on the launcher failed:"; cat "$work/inspect.log"
 fi
-if run "$checker" --launcher "Z:$work/stamped.msp" > "$work/inspect-patch.log" 2>&1; then
-    fail "--launcher takes a patch for a launcher:"; cat "$work/inspect-patch.log"
+if run "$patchkit" inspect "Z:$work/stamped.msp" > "$work/inspect-patch.log" 2>&1; then
+    fail "inspect takes a patch for a launcher:"; cat "$work/inspect-patch.log"
 elif grep -qF "stamped.msp: not a launcher: it cannot be read as a Windows program" \
     "$work/inspect-patch.log"; then
-    echo "ok   --launcher refuses a file that is no launcher"
+    echo "ok   inspect refuses a file that is no launcher"
 else
-    fail "--launcher on a patch says:"; cat "$work/inspect-patch.log"
+    fail "inspect on a patch says:"; cat "$work/inspect-patch.log"
 fi
 [ $failures -eq 0 ]

@@ -21,8 +21,8 @@ namespace {
 constexpr wchar_t StampAdvice[] =
     L" Patches made by other authoring tools keep a list of source locations here: write a copy "
     L"with the launcher's keywords, taken from the patch's own transforms, with "
-    L"\"patch_writer stamp IN.msp OUT.msp\" (or \"--keywords TEXT\" to give them), and build "
-    L"with that copy.";
+    L"\"patchkit stamp IN.msp OUT.msp\" (or \"--keywords TEXT\" to give them), and pack "
+    L"that copy.";
 constexpr wchar_t TemplateForm[] =
     L"It must be {PRODUCTCODE};{PRODUCTCODE}... : one or more product codes in registry form "
     L"({XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}, upper-case hexadecimal digits), separated by "
@@ -280,6 +280,7 @@ bool InspectLauncher(const std::wstring& path, LauncherFacts& facts, std::wstrin
         return false;
     }
     facts.patchProblem = CheckPatchPackage(copy.path(), facts.patch);
+    patchwriter::ReadTransformPlatforms(copy.path(), facts.platforms);
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "tools/patch_check/patch_rules.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace patchcheck {
@@ -34,6 +35,10 @@ struct LauncherFacts {
     bool signatureFound = false; // an Authenticode signature in its certificate table
     PatchFacts patch;
     std::wstring patchProblem; // the check of the embedded patch; empty when it passes
+    // The platform of each product's package as the patch's transforms name
+    // it ("Intel", "x64"), by product code; products they name none for are
+    // left out.
+    std::map<std::wstring, std::wstring> platforms;
 };
 
 // The name prefix of the temporary copy that InspectLauncher checks.

@@ -1,8 +1,8 @@
 // patch_writer.exe: writes a patch package, or (with --summary-only) a
-// compound file that carries nothing but chosen summary properties, or
-// ("stamp") a copy of a patch with the launcher's keywords.
+// compound file that carries nothing but chosen summary properties: the
+// sample patch and the patches of the tests. (A vendor stamps a patch with
+// "patchkit stamp".)
 #include "common/holder.h"
-#include "tools/patch_check/patch_rules.h"
 #include "tools/patch_writer/patch_writer.h"
 
 #include <cstdio>
@@ -20,12 +20,7 @@ constexpr wchar_t Usage[] =
     L"               [--keywords TEXT] [--obsoletes {GUID}]\n"
     L"               [--title TEXT] [--subject TEXT] [--author TEXT] [--comments TEXT]\n"
     L"               [--stream NAME=FILE]\n"
-    L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n"
-    L"  patch_writer stamp IN.msp OUT.msp [--keywords TEXT [--force]]\n"
-    L"      copies IN with Keywords set to TEXT, or without --keywords to\n"
-    L"      \"TO;FROM,FROM2,...\" from the versions named by IN's transforms\n"
-    L"      (\"V;V,\" when they leave the version at V: a small update); TEXT\n"
-    L"      must pass the build's check and, unless --force, agree with them\n";
+    L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n";
 
 int Fail(const std::wstring& message) {
     std::fwprintf(stderr, L"patch_writer: %ls\n", message.c_str());
@@ -69,51 +64,6 @@ bool ParseTarget(const std::wstring& text, patchwriter::PatchTarget& target) {
     target.language = fields.size() > 2 ? fields[2] : std::wstring();
     target.newPackageCode = fields.size() > 3 ? fields[3] : std::wstring();
     return true;
-}
-
-// "stamp IN OUT [--keywords TEXT] [--force]".
-int Stamp(int argc, wchar_t** argv) {
-    if (argc < 4)
-        return FailUsage(L"stamp takes IN.msp OUT.msp [--keywords TEXT [--force]]");
-    const std::wstring input = argv[2];
-    const std::wstring output = argv[3];
-    std::wstring keywords;
-    bool keywordsGiven = false;
-    bool force = false;
-    for (int i = 4; i < argc; ++i) {
-        const std::wstring option = argv[i];
-        if (option == L"--keywords" && i + 1 < argc && !keywordsGiven) {
-            keywords = argv[++i];
-            keywordsGiven = true;
-            if (keywords.empty())
-                return FailUsage(L"--keywords needs a text");
-        } else if (option == L"--force" && !force) {
-            force = true;
-        } else if (option == L"--keywords") {
-            return FailUsage(keywordsGiven ? L"--keywords is given twice"
-                                           : L"--keywords needs a text");
-        } else {
-            return FailUsage(L"unknown option '" + option + L"' for stamp");
-        }
-    }
-    if (force && !keywordsGiven)
-        return FailUsage(L"--force goes with --keywords TEXT");
-    patchwriter::StampResult result;
-    std::wstring error;
-    if (!patchwriter::StampPatchPackage(input, output, keywords, force, result, error))
-        return Fail(L"cannot stamp '" + input + L"': " + error);
-    std::fwprintf(stdout, L"patch_writer: wrote '%ls' with Keywords '%ls'\n", output.c_str(),
-                  result.keywords.c_str());
-    if (result.smallUpdate)
-        std::fwprintf(stdout, L"patch_writer: %ls\n",
-                      patchcheck::SmallUpdateNote(result.keywords, result.patchCode).c_str());
-    if (result.signatureInvalidated)
-        std::fwprintf(stderr,
-                      L"patch_writer: warning: '%ls' carries a digital signature "
-                      L"(\\005DigitalSignature); the copy's signature no longer matches its "
-                      L"contents and must be renewed: sign '%ls' again.\n",
-                      input.c_str(), output.c_str());
-    return 0;
 }
 
 // "NAME=FILE": the bytes of FILE as root stream NAME (stored under the
@@ -173,8 +123,6 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 2)
         return FailUsage(L"no output file");
     const std::wstring output = argv[1];
-    if (output == L"stamp")
-        return Stamp(argc, argv);
     if (argc > 2 && std::wstring(argv[2]) == L"--summary-only")
         return WriteSummaryOnly(output, argc, argv, 3);
 

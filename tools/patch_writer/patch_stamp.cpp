@@ -131,15 +131,13 @@ bool SameVersion(const std::wstring& a, const std::wstring& b) {
     return VersionsEqual(ParseVersion(a), ParseVersion(b));
 }
 
-// The revisions of every substorage (transform) of `root` that names one.
-bool ReadTransformRevisions(IStorage* root,
-                            std::vector<std::pair<std::wstring, TransformRevision>>& revisions,
-                            std::wstring& error) {
+// Calls `visit` with the name and the summary stream of every substorage
+// (transform) of `root` that has one; false when the storages cannot be
+// listed or `visit` returns false.
+template <typename Visit> bool VisitTransformSummaries(IStorage* root, Visit visit) {
     ComHolder<IEnumSTATSTG> elements;
-    if (FAILED(root->EnumElements(0, nullptr, 0, elements.put()))) {
-        error = L"cannot list the storages of the patch";
+    if (FAILED(root->EnumElements(0, nullptr, 0, elements.put())))
         return false;
-    }
     STATSTG element = {};
     while (elements.get()->Next(1, &element, nullptr) == S_OK) {
         const std::wstring name = element.pwcsName != nullptr ? element.pwcsName : L"";
@@ -148,21 +146,33 @@ bool ReadTransformRevisions(IStorage* root,
             continue;
         ComHolder<IStorage> transform;
         std::vector<std::uint8_t> summary;
-        std::wstring text;
-        if (FAILED(root->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
-                                     nullptr, 0, transform.put())) ||
-            !ReadStream(transform.get(), SummaryStreamName, summary) ||
-            !ReadSummaryText(summary, PropertyRevNumber, text) || text.empty())
-            continue;
-        TransformRevision revision;
-        if (!ParseTransformRevision(text, revision)) {
-            error = L"the transform '" + name + L"' has the revision number '" + text +
-                    L"', not {PRODUCTCODE}FROMVERSION;{PRODUCTCODE}TOVERSION;{UPGRADECODE}";
+        if (SUCCEEDED(root->OpenStorage(name.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE,
+                                        nullptr, 0, transform.put())) &&
+            ReadStream(transform.get(), SummaryStreamName, summary) && !visit(name, summary))
             return false;
-        }
-        revisions.emplace_back(name, revision);
     }
     return true;
+}
+
+// The revisions of every substorage (transform) of `root` that names one.
+bool ReadTransformRevisions(IStorage* root,
+                            std::vector<std::pair<std::wstring, TransformRevision>>& revisions,
+                            std::wstring& error) {
+    error = L"cannot list the storages of the patch";
+    return VisitTransformSummaries(
+        root, [&](const std::wstring& name, const std::vector<std::uint8_t>& summary) {
+            std::wstring text;
+            if (!ReadSummaryText(summary, PropertyRevNumber, text) || text.empty())
+                return true;
+            TransformRevision revision;
+            if (!ParseTransformRevision(text, revision)) {
+                error = L"the transform '" + name + L"' has the revision number '" + text +
+                        L"', not {PRODUCTCODE}FROMVERSION;{PRODUCTCODE}TOVERSION;{UPGRADECODE}";
+                return false;
+            }
+            revisions.emplace_back(name, revision);
+            return true;
+        });
 }
 
 using Revisions = std::vector<std::pair<std::wstring, TransformRevision>>;
@@ -380,6 +390,27 @@ bool ParseTransformRevision(const std::wstring& text, TransformRevision& revisio
     }
     revision = parsed;
     return true;
+}
+
+bool ReadTransformPlatforms(const std::wstring& path,
+                            std::map<std::wstring, std::wstring>& platforms) {
+    ComScope com;
+    ComHolder<IStorage> root;
+    if (FAILED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE, nullptr, 0,
+                              root.put())))
+        return false;
+    return VisitTransformSummaries(
+        root.get(), [&](const std::wstring&, const std::vector<std::uint8_t>& summary) {
+            std::wstring revisionText, platformLanguage;
+            TransformRevision revision;
+            if (ReadSummaryText(summary, PropertyRevNumber, revisionText) &&
+                ParseTransformRevision(revisionText, revision) &&
+                ReadSummaryText(summary, PropertyTemplate, platformLanguage) &&
+                platformLanguage.find(L';') > 0)
+                platforms[RegistryForm(revision.toProduct)] =
+                    platformLanguage.substr(0, platformLanguage.find(L';'));
+            return true;
+        });
 }
 
 bool StampPatchPackage(const std::wstring& input, const std::wstring& output,

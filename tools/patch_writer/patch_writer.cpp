@@ -164,7 +164,7 @@ const std::wstring& ToVersion(const PatchDefinition& definition, const PatchTarg
 
 SummaryInformation TransformSummary(const PatchDefinition& definition, const PatchTarget& target) {
     SummaryInformation summary;
-    const std::wstring platformLanguage = L";" + target.language;
+    const std::wstring platformLanguage = target.platform + L";" + target.language;
     summary.SetText(PropertyTitle, L"Transform");
     summary.SetText(PropertyTemplate, platformLanguage);
     summary.SetText(PropertyLastAuthor, platformLanguage);

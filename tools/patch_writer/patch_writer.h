@@ -98,6 +98,9 @@ struct PatchTarget {
     // Adds the ScheduleReboot action to the product's InstallExecuteSequence,
     // so that applying the patch asks for a restart (3010).
     bool scheduleReboot = false;
+    // The product package's platform that its transforms name ("Intel",
+    // "x64"); empty: none, as the patch writer's own samples.
+    std::wstring platform = {};
 };
 
 struct PatchDefinition {
@@ -172,6 +175,13 @@ struct StampResult {
 bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
                        const std::wstring& keywords, bool force, StampResult& result,
                        std::wstring& error);
+
+// The platform that the transforms of the patch at `path` name for their
+// products (PID_TEMPLATE before its ";": "Intel", "x64", ...), by product
+// code in registry form; a product whose transforms name none is left out.
+// False when the patch cannot be read.
+bool ReadTransformPlatforms(const std::wstring& path,
+                            std::map<std::wstring, std::wstring>& platforms);
 
 // A transform's PID_REVNUMBER, split; the upgrade code may be missing.
 struct TransformRevision {

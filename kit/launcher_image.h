@@ -1,0 +1,54 @@
+// Packing: a launcher made from the launcher stub (PatchLauncher.exe as
+// linked, with its manifest and the project's catalogue and no patch) and a
+// patch, with the maker's names in message 307. The resource section is
+// written here, not through the platform's resource updates, so that the
+// same stub, patch and names give the same bytes wherever they are packed.
+#pragma once
+
+#include "kit/catalogue_brand.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kit {
+
+// The stub's file name; "patchkit pack" looks for it beside itself.
+constexpr wchar_t StubFileName[] = L"PatchLauncher-stub.exe";
+
+// The payload starts on a page boundary in the file and in the image, so that
+// the loader can map it from the file instead of copying it.
+constexpr std::uint32_t PageSize = 4096;
+
+// The largest image Windows loads: "Executable images (both DLLs and EXEs)
+// are restricted to a maximum size of 2 gigabytes" (Microsoft, x64 software
+// conventions, "Image format").
+constexpr std::uint64_t ImageSizeLimit = 0x80000000;
+
+// Where the payload went in a packed launcher.
+struct PackedLauncher {
+    std::uint64_t payloadSize = 0;
+    std::uint64_t payloadOffset = 0; // in the file, a multiple of PageSize
+    std::uint32_t payloadRva = 0;    // in the image, a multiple of PageSize
+    std::uint64_t imageSize = 0;     // SizeOfImage
+};
+
+// Writes to `output` a launcher whose resources are those of `stub`, with
+// message 307 branded as `branding` says (BrandingProblem must be empty),
+// and the file `patch`, byte for byte, as "MSP"/"IDR_MSP"/1033. The launcher
+// is written to a temporary file beside `output` that replaces `output` only
+// when complete. False, with `error` saying why, when `output` names the stub
+// or the patch, the stub is no launcher stub (no 64-bit program with the
+// catalogue, pages of 4096 bytes and its resources last but for its
+// relocations), is signed or already carries a patch, the branding does not
+// fit, the launcher would be larger than ImageSizeLimit, or `check` (when
+// given) refuses the patch with a message; then no launcher is left and an
+// earlier `output` is as it was. From before `check` reads the patch until it
+// is copied, no one can write to it. The patch is streamed: the memory used
+// does not grow with it.
+using PatchCheck = std::function<std::wstring(const std::wstring& patch)>;
+bool PackLauncher(const std::wstring& stub, const std::wstring& patch, const Branding& branding,
+                  const std::wstring& output, const PatchCheck& check, PackedLauncher& packed,
+                  std::wstring& error);
+
+} // namespace kit

@@ -1,0 +1,119 @@
+#!/bin/sh
+# pack_refusals.sh BUILD_DIR PATCH WORK_DIR WRITER_EXE
+# What "patchkit pack" (BUILD_DIR/patchkit.exe, run in WINEPREFIX) refuses,
+# with its exit code and the reason: each refusal leaves no launcher where
+# there was none, and an earlier launcher as it was, and no file of its own
+# beside it. Then what it takes: PATCH packed with the stub beside patchkit
+# is the build's PatchLauncher.exe, byte for byte, every time; the longest
+# maker's name that fits every 307 text.
+set -u
+build=$1 patch=$2 work=$3 writer=$4
+run() { LC_ALL=C.UTF-8 "$(dirname "$0")/../../cmake/wine-run.sh" "$@"; }
+patchkit=$build/patchkit.exe stub=$build/PatchLauncher-stub.exe
+failures=0
+fail() { echo "FAIL $1"; failures=$((failures + 1)); }
+rm -rf "$work"
+mkdir -p "$work/out"
+out=$work/out/Launcher.exe
+
+# The inputs to refuse: a patch the launcher cannot use, one larger than an
+# image can carry (sparse), a signed stub.
+run "$writer" "Z:$work/unusable.msp" --summary-only --text "2=Patch" \
+    --text "5=1.1.0.0;1.0.0.0" --text "7={6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}" ||
+    fail "the writer failed"
+truncate -s 2G "$work/large.msp"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
+    -subj "/CN=PatchLauncher pack test" > "$work/openssl.log" 2>&1 &&
+    osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -h sha256 -in "$stub" \
+        -out "$work/signed-stub.exe" >> "$work/openssl.log" 2>&1 || fail "the stub was not signed"
+
+# refused EXIT MESSAGE ARGUMENT...: "pack ARGUMENT... --out OUT" exits EXIT
+# saying MESSAGE, without an earlier OUT and with one.
+refused() {
+    code=$1 what=$2
+    shift 2
+    for earlier in no yes; do
+        rm -rf "$work/out"
+        mkdir -p "$work/out"
+        [ $earlier = no ] || printf 'an earlier launcher' > "$out"
+        run "$patchkit" pack "$@" --out "Z:$out" > "$work/pack.log" 2>&1
+        result=$?
+        left=$(ls "$work/out")
+        if [ $result -ne "$code" ]; then
+            fail "pack $* exited $result, not $code:"; cat "$work/pack.log"; return
+        elif ! tr -d '\r' < "$work/pack.log" | tr -s ' \n' '  ' | grep -qF -- "$what"; then
+            fail "pack $*: expected \"$what\" in:"; cat "$work/pack.log"; return
+        elif [ $earlier = no ] && [ -n "$left" ]; then
+            fail "pack $* left $left"; return
+        elif [ $earlier = yes ] && { [ "$left" != Launcher.exe ] ||
+            [ "$(cat "$out")" != 'an earlier launcher' ]; }; then
+            fail "pack $* touched the earlier launcher or left $left"; return
+        fi
+    done
+    echo "ok   pack $* refused: $what"
+}
+sample="--patch Z:$patch --stub Z:$stub"
+long=$(printf '%021d' 0 | tr 0 x)
+refused 1 "PID_KEYWORDS (Keywords) '1.1.0.0;1.0.0.0' has the target entry '1.0.0.0', which is not followed by \",\"" \
+    --patch "Z:$work/unusable.msp" --stub "Z:$stub"
+refused 1 "more than the 2 GB (2147483648 bytes) that Windows allows an executable image" \
+    --patch "Z:$work/large.msp" --stub "Z:$stub"
+refused 1 "cannot read the patch" --patch "Z:$work/missing.msp" --stub "Z:$stub"
+refused 1 "patchkit.exe: not a launcher stub: its sections are not aligned to pages of 4096 bytes" \
+    --patch "Z:$patch" --stub "Z:$patchkit"
+refused 1 "not a launcher stub: it already carries a patch (resource MSP/IDR_MSP); pack the stub, PatchLauncher-stub.exe." \
+    --patch "Z:$patch" --stub "Z:$build/PatchLauncher.exe"
+refused 1 "the stub is signed: pack the unsigned stub, then sign the launcher after packing." \
+    --patch "Z:$patch" --stub "Z:$work/signed-stub.exe"
+refused 1 "--maker '100% Software' contains \"%\"" $sample --maker '100% Software'
+refused 1 "--maker 'Say \"Hi\"' contains a double quote" $sample --maker 'Say "Hi"'
+refused 1 "--maker 'Back\\slash' contains a backslash" $sample --maker 'Back\slash'
+refused 1 "contains a control character" $sample --maker "$(printf 'Tab\tCo')"
+refused 1 "--maker-ja 'Line" $sample --maker Acme --maker-ja "$(printf 'Line\nBreak')"
+refused 1 "message 307 in language 1045 would have 256 characters, more than the 255" \
+    $sample --maker "$long"
+refused 1 "--maker-ja is given without --maker" $sample --maker-ja 'アクメ'
+refused 2 "unknown option '--maker-jp' for pack" $sample --maker-jp 'アクメ'
+refused 2 "--patch is given twice" $sample --patch "Z:$patch"
+
+# The output may not be an input; nor in a folder that is not there.
+before=$(sha256sum "$stub" "$patch")
+for target in stub patch; do
+    file=$stub
+    [ $target = stub ] || file=$patch
+    if run "$patchkit" pack $sample --out "Z:$file" > "$work/pack.log" 2>&1; then
+        fail "pack wrote over the $target"
+    elif ! grep -qF "the launcher would overwrite the $target" "$work/pack.log"; then
+        fail "pack over the $target says:"; cat "$work/pack.log"
+    else
+        echo "ok   pack refuses to write over the $target"
+    fi
+done
+[ "$(sha256sum "$stub" "$patch")" = "$before" ] || fail "the stub or the patch changed"
+if run "$patchkit" pack $sample --out "Z:$work/missing/Launcher.exe" > "$work/pack.log" 2>&1 ||
+    ! grep -qF "cannot write a file in its folder" "$work/pack.log" || [ -e "$work/missing" ]; then
+    fail "pack into a missing folder:"; cat "$work/pack.log"
+else
+    echo "ok   pack refuses a folder that is not there"
+fi
+
+# Taken: the sample patch with the stub beside patchkit is the build's
+# launcher, byte for byte, also when packed over an earlier launcher.
+rm -rf "$work/out" && mkdir -p "$work/out"
+for attempt in first second; do
+    if run "$patchkit" pack --patch "Z:$patch" --out "Z:$out" > "$work/pack.log" 2>&1 &&
+        cmp -s "$out" "$build/PatchLauncher.exe" && [ "$(ls "$work/out")" = Launcher.exe ]; then
+        echo "ok   $attempt pack is the build's launcher, byte for byte"
+    else
+        fail "$attempt pack differs from the build's launcher:"; cat "$work/pack.log"
+    fi
+done
+# 20 characters of name make the longest 307 text (1045) exactly 255 characters.
+if run "$patchkit" pack $sample --out "Z:$out" --maker "$(printf '%020d' 0 | tr 0 x)" \
+    --maker-ja 'アクメ' > "$work/pack.log" 2>&1 &&
+    python3 -c 'import sys; sys.exit("アクメ製品".encode("utf-16-le") not in open(sys.argv[1], "rb").read())' "$out"; then
+    echo "ok   the longest name that fits is taken"
+else
+    fail "a name that fits was refused:"; cat "$work/pack.log"
+fi
+[ $failures -eq 0 ]

@@ -1,0 +1,156 @@
+// The image that packing writes, read back as the loader and the platform's
+// image tools read it: the build's PatchLauncher.exe and a launcher packed
+// around a payload of odd length that is not a patch.
+#include "common/holder.h"
+#include "kit/launcher_image.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <imagehlp.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+using test::Narrow;
+
+struct Image {
+    IMAGE_NT_HEADERS64 headers = {};
+    std::vector<IMAGE_SECTION_HEADER> sections;
+    IMAGE_RESOURCE_DATA_ENTRY payload = {}; // the MSP/IDR_MSP entry
+    std::uint64_t payloadOffset = 0;        // in the file
+};
+
+template <typename T> T At(const std::vector<std::uint8_t>& bytes, std::size_t offset) {
+    T value = {};
+    if (offset + sizeof value <= bytes.size())
+        std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+
+// The headers, and the payload's entry found by walking the resource
+// directory down its first entry (the named type "MSP" sorts first).
+Image ReadImage(const std::vector<std::uint8_t>& bytes) {
+    Image image;
+    const std::size_t nt = std::size_t(At<IMAGE_DOS_HEADER>(bytes, 0).e_lfanew);
+    image.headers = At<IMAGE_NT_HEADERS64>(bytes, nt);
+    const std::size_t table = nt + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
+                              image.headers.FileHeader.SizeOfOptionalHeader;
+    for (WORD i = 0; i < image.headers.FileHeader.NumberOfSections; ++i)
+        image.sections.push_back(
+            At<IMAGE_SECTION_HEADER>(bytes, table + i * sizeof(IMAGE_SECTION_HEADER)));
+    const DWORD rva =
+        image.headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+    for (const IMAGE_SECTION_HEADER& section : image.sections) {
+        if (section.VirtualAddress != rva)
+            continue;
+        std::size_t entry = 0;
+        for (int level = 0; level < 3; ++level) {
+            const DWORD target = At<DWORD>(bytes, section.PointerToRawData + entry +
+                                                      sizeof(IMAGE_RESOURCE_DIRECTORY) + 4);
+            entry = target & 0x7FFFFFFF;
+        }
+        image.payload = At<IMAGE_RESOURCE_DATA_ENTRY>(bytes, section.PointerToRawData + entry);
+        image.payloadOffset = section.PointerToRawData + image.payload.OffsetToData - rva;
+    }
+    return image;
+}
+
+class PackedImage : public testing::TestWithParam<bool> {
+  protected:
+    // The build's launcher, or one packed here around 6 MB and one byte.
+    void SetUp() override {
+        launcher_ = test::FullPath(PATCH_LAUNCHER_EXE);
+        patch_ = EMBEDDED_PATCH_FILE;
+        if (GetParam()) {
+            std::vector<std::uint8_t> odd(6 * 1024 * 1024 + 1);
+            for (std::size_t i = 0; i < odd.size(); ++i)
+                odd[i] = std::uint8_t((i * 2654435761u) >> 13);
+            patch_ = scratch_.file(L"odd.bin");
+            test::WriteFileBytes(patch_, odd);
+            launcher_ = scratch_.file(L"Odd.exe");
+            ASSERT_TRUE(
+                test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE), patch_, launcher_));
+        }
+        bytes_ = test::ReadFileBytes(launcher_);
+        image_ = ReadImage(bytes_);
+        const std::wstring stub = test::FullPath(PATCH_LAUNCHER_EXE);
+        stub_ = ReadImage(
+            test::ReadFileBytes(stub.substr(0, stub.find_last_of(L'\\') + 1) + kit::StubFileName));
+    }
+
+    test::ScratchDirectory scratch_;
+    std::wstring launcher_, patch_;
+    std::vector<std::uint8_t> bytes_;
+    Image image_, stub_;
+};
+
+TEST_P(PackedImage, CarriesThePayloadOnPagesOfItsOwnInTheFileAndTheImage) {
+    const std::vector<std::uint8_t> patch = test::ReadFileBytes(patch_);
+    ASSERT_EQ(image_.payload.Size, patch.size());
+    EXPECT_EQ(image_.payloadOffset % kit::PageSize, 0u);
+    EXPECT_EQ(image_.payload.OffsetToData % kit::PageSize, 0u);
+    ASSERT_LE(image_.payloadOffset + patch.size(), bytes_.size());
+    EXPECT_TRUE(std::equal(patch.begin(), patch.end(), bytes_.begin() + image_.payloadOffset));
+
+    // Where the loader finds it, mapped as an image.
+    const LoadedModule module(
+        LoadLibraryExW(launcher_.c_str(), nullptr, LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module) << GetLastError();
+    const HRSRC resource = FindResourceW(module.get(), L"IDR_MSP", L"MSP");
+    ASSERT_NE(resource, nullptr);
+    const auto base = reinterpret_cast<ULONG_PTR>(module.get()) & ~ULONG_PTR(3);
+    const auto data =
+        reinterpret_cast<ULONG_PTR>(LockResource(LoadResource(module.get(), resource)));
+    EXPECT_EQ(data - base, image_.payload.OffsetToData);
+    EXPECT_EQ(SizeofResource(module.get(), resource), patch.size());
+}
+
+TEST_P(PackedImage, HeadersDescribeTheImageAndItsChecksum) {
+    const IMAGE_OPTIONAL_HEADER64& optional = image_.headers.OptionalHeader;
+    ASSERT_FALSE(image_.sections.empty());
+    const IMAGE_SECTION_HEADER& last = image_.sections.back();
+    EXPECT_EQ(optional.SizeOfImage,
+              last.VirtualAddress +
+                  (last.Misc.VirtualSize + kit::PageSize - 1) / kit::PageSize * kit::PageSize);
+    // The sections are the stub's; only the resources grew, and what
+    // follows them moved.
+    ASSERT_EQ(image_.sections.size(), stub_.sections.size());
+    std::int64_t grown = 0;
+    for (std::size_t i = 0; i < image_.sections.size(); ++i) {
+        const IMAGE_SECTION_HEADER& section = image_.sections[i];
+        if (section.VirtualAddress ==
+            optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress) {
+            EXPECT_EQ(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].Size,
+                      section.Misc.VirtualSize);
+            grown = std::int64_t(section.SizeOfRawData) - stub_.sections[i].SizeOfRawData;
+        }
+        EXPECT_EQ(section.PointerToRawData - stub_.sections[i].PointerToRawData,
+                  section.VirtualAddress - stub_.sections[i].VirtualAddress)
+            << "file and image move alike: " << i;
+    }
+    EXPECT_GT(grown, 0);
+    EXPECT_EQ(std::int64_t(optional.SizeOfInitializedData) -
+                  stub_.headers.OptionalHeader.SizeOfInitializedData,
+              grown);
+    EXPECT_EQ(optional.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC].VirtualAddress,
+              image_.sections.back().VirtualAddress)
+        << "the relocations moved with their section";
+    DWORD stored = 0, computed = 0;
+    ASSERT_EQ(MapFileAndCheckSumW(launcher_.c_str(), &stored, &computed), DWORD(CHECKSUM_SUCCESS));
+    EXPECT_EQ(stored, computed);
+    EXPECT_EQ(stored, optional.CheckSum);
+}
+
+TEST_P(PackedImage, IsTheSameBytesWhenPackedAgainElsewhere) {
+    test::ScratchDirectory elsewhere;
+    const std::wstring again = elsewhere.file(L"Again.exe");
+    ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE), patch_, again));
+    EXPECT_TRUE(test::ReadFileBytes(again) == bytes_);
+}
+
+INSTANTIATE_TEST_SUITE_P(BuildsLauncherAndAnOddPayload, PackedImage, testing::Bool());
+
+} // namespace
