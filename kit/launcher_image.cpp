@@ -1,5 +1,6 @@
 #include "kit/launcher_image.h"
 
+#include "common/growing_text.h"
 #include "common/holder.h"
 #include "patch/patch.h"
 #include "tools/patch_writer/bytes.h"
@@ -19,7 +20,7 @@ using patchwriter::AppendUint32;
 using patchwriter::PutUint32;
 
 constexpr std::size_t CopyChunk = 8 << 20;    // bytes written at a time
-constexpr std::size_t PatchWindow = 8 << 20;  // bytes of the patch mapped at a time
+constexpr std::size_t PatchWindow = 2 << 20;  // bytes of the patch mapped at a time
 constexpr std::size_t DirectorySize = 16;     // IMAGE_RESOURCE_DIRECTORY
 constexpr std::size_t DirectoryEntrySize = 8; // IMAGE_RESOURCE_DIRECTORY_ENTRY
 constexpr std::size_t DataEntrySize = 16;     // IMAGE_RESOURCE_DATA_ENTRY
@@ -27,12 +28,7 @@ constexpr std::size_t ResourceDataAlignment = 8;
 constexpr DWORD HighBit = 0x80000000; // a subdirectory, or a name that is a string
 constexpr WORD LauncherLanguage = 1033;
 
-// A view of a file mapped for reading.
-struct MappingTraits {
-    using Type = HANDLE;
-    static Type None() { return nullptr; }
-    static bool Close(Type value) { return CloseHandle(value) != FALSE; }
-};
+// A view of a file mapped for reading (the mapping itself is a KernelHandle).
 struct ViewTraits {
     using Type = const void*;
     static Type None() { return nullptr; }
@@ -107,7 +103,7 @@ class Stub {
 
     std::wstring path_;
     FileHandle file_;
-    Holder<MappingTraits> mapping_;
+    KernelHandle mapping_;
     Holder<ViewTraits> view_;
     std::uint64_t size_ = 0;
 };
@@ -465,15 +461,10 @@ class ImageWriter {
     std::uint64_t position_ = 0;
 };
 
+// `path` made full, or as it is when it cannot be.
 std::wstring FullPath(const std::wstring& path) {
-    const DWORD length = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (length == 0)
-        return path;
-    std::wstring full(length, L'\0'); // terminator included
-    const DWORD written = GetFullPathNameW(path.c_str(), length, &full[0], nullptr);
-    if (written == 0 || written >= length)
-        return path;
-    full.resize(written);
+    std::wstring full = path;
+    ReadFullPath(path, full);
     return full;
 }
 
@@ -587,8 +578,7 @@ bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSe
                    writer.Zeros(payloadOffset - resourceSection.size());
     // The patch is written from its pages in the cache, a window at a time:
     // no copy of it is made, and no more of it is mapped than a window.
-    const Holder<MappingTraits> mapping(
-        CreateFileMappingW(patch, nullptr, PAGE_READONLY, 0, 0, nullptr));
+    const KernelHandle mapping(CreateFileMappingW(patch, nullptr, PAGE_READONLY, 0, 0, nullptr));
     for (std::uint64_t copied = 0; written && copied < patchSize; copied += PatchWindow) {
         const std::size_t size =
             std::size_t(std::min<std::uint64_t>(PatchWindow, patchSize - copied));

@@ -306,8 +306,7 @@ TEST_P(ConfigureResultTest, ReportsSuccessOrTheServiceResult) {
 INSTANTIATE_TEST_SUITE_P(
     Results, ConfigureResultTest,
     testing::Values(ResultCase{0, "301 1033 'Notes'\n"}, ResultCase{1641, "301 1033 'Notes'\n"},
-                    ResultCase{3010, "301 1033 'Notes'\n"},
-                    ResultCase{3011, "301 1033 'Notes'\n"},
+                    ResultCase{3010, "301 1033 'Notes'\n"}, ResultCase{3011, "301 1033 'Notes'\n"},
                     ResultCase{1604, "301 1033 'Notes'\n"},
                     // A success answer is checked: the patch must be on the product.
                     ResultCase{0, "300 1033 'Notes' error=1642\n", false},
