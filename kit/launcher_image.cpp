@@ -511,13 +511,26 @@ class TemporaryOutput {
         }
         return true;
     }
+    // Puts the launcher in place of `output`. An earlier launcher there is
+    // moved aside first and removed once the new one is in its place (put
+    // back when it cannot be): a file renamed over another is written out
+    // to disk before the rename returns on Linux's ext4, where Wine runs.
     bool Commit(const std::wstring& output, std::wstring& error) {
-        if (!file.close() ||
-            !MoveFileExW(path_.c_str(), output.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-            error = output + L": cannot write " + ErrorText(GetLastError()) + L".";
+        if (!file.close())
+            return Fail(output, error);
+        const std::wstring aside = path_ + L".old";
+        const bool replacing = GetFileAttributesW(output.c_str()) != INVALID_FILE_ATTRIBUTES;
+        if (replacing && !MoveFileExW(output.c_str(), aside.c_str(), 0))
+            return Fail(output, error);
+        if (!MoveFileExW(path_.c_str(), output.c_str(), 0)) {
+            Fail(output, error);
+            if (replacing)
+                MoveFileExW(aside.c_str(), output.c_str(), 0);
             return false;
         }
         path_.clear();
+        if (replacing)
+            DeleteFileW(aside.c_str());
         return true;
     }
     ~TemporaryOutput() {
@@ -529,6 +542,11 @@ class TemporaryOutput {
     FileHandle file;
 
   private:
+    bool Fail(const std::wstring& output, std::wstring& error) const {
+        error = output + L": cannot write " + ErrorText(GetLastError()) + L".";
+        return false;
+    }
+
     std::wstring path_;
 };
 
