@@ -8,8 +8,6 @@ namespace kit {
 
 namespace {
 
-constexpr std::size_t BlockStrings = 16; // strings in a string-table block
-
 // Empty when `name` can stand in the texts; otherwise why not.
 std::wstring NameProblem(const std::wstring& option, const std::wstring& name) {
     bool control = false;
@@ -32,7 +30,7 @@ std::wstring NameProblem(const std::wstring& option, const std::wstring& name) {
 }
 
 bool SplitBlock(const std::vector<std::uint8_t>& block,
-                std::array<std::wstring, BlockStrings>& strings) {
+                std::array<std::wstring, messages::StringsPerBlock>& strings) {
     std::size_t at = 0;
     for (std::wstring& text : strings) {
         if (at + 2 > block.size())
@@ -49,7 +47,8 @@ bool SplitBlock(const std::vector<std::uint8_t>& block,
 }
 
 // Each string as its length and its UTF-16 code units, little-endian.
-std::vector<std::uint8_t> JoinBlock(const std::array<std::wstring, BlockStrings>& strings) {
+std::vector<std::uint8_t>
+JoinBlock(const std::array<std::wstring, messages::StringsPerBlock>& strings) {
     std::vector<std::uint8_t> block;
     for (const std::wstring& text : strings) {
         patchwriter::AppendUint16(block, std::uint32_t(text.size()));
@@ -88,7 +87,7 @@ bool BrandBlock(std::vector<std::uint8_t>& block, LANGID language, const Brandin
                 std::wstring& error) {
     if (branding.maker.empty())
         return true;
-    std::array<std::wstring, BlockStrings> strings;
+    std::array<std::wstring, messages::StringsPerBlock> strings;
     if (!SplitBlock(block, strings)) {
         error = L"its string table of language " + std::to_wstring(language) +
                 L" that holds message 307 is not a string table.";

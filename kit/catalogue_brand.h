@@ -3,7 +3,7 @@
 // catalogue's own. "patchkit pack" brands a launcher with them.
 #pragma once
 
-#include "messages/message_ids.h"
+#include "messages/messages.h"
 
 #include <windows.h>
 
@@ -18,11 +18,11 @@ namespace kit {
 constexpr wchar_t CatalogueMaker[] = L"Tessaro";
 constexpr wchar_t CatalogueMakerJa[] = L"\u30C6\u30B5\u30ED";
 
-// The string-table block that holds message 307, and its place in the block:
-// block n holds the IDs 16 (n - 1) to 16 (n - 1) + 15.
-constexpr WORD NoProductFoundBlock = IDS_NO_PRODUCT_FOUND / 16 + 1;
-constexpr std::size_t NoProductFoundSlot = IDS_NO_PRODUCT_FOUND % 16;
-constexpr std::size_t CatalogueTextLimit = 255; // characters one catalogue load returns
+// The string-table block that holds message 307, and its place in the block.
+constexpr WORD NoProductFoundBlock = IDS_NO_PRODUCT_FOUND / messages::StringsPerBlock + 1;
+constexpr std::size_t NoProductFoundSlot = IDS_NO_PRODUCT_FOUND % messages::StringsPerBlock;
+// Characters one catalogue load returns.
+constexpr std::size_t CatalogueTextLimit = messages::CatalogueCapacity - 1;
 
 // The vendor's names; an empty `maker` leaves the catalogue as it is, an
 // empty `makerJa` means `maker`. `makerOption` and `makerJaOption` are how

@@ -23,6 +23,10 @@ constexpr UINT TitleUnnecessary = IDS_TITLE_UNNECESSARY;
 
 constexpr int CatalogueCapacity = 256; // characters per load, terminator included
 
+// A string table is kept in blocks of 16 strings: block n holds the IDs
+// 16 (n - 1) to 16 (n - 1) + 15, each as its length and its characters.
+constexpr UINT StringsPerBlock = 16;
+
 // Every box: a single OK button, no owner, shown topmost and brought to the
 // foreground.
 constexpr UINT StyleStop = MB_OK | MB_ICONHAND | MB_SETFOREGROUND | MB_TOPMOST; // 0x50010

@@ -11,8 +11,6 @@ using messages::StyleInformation;
 using messages::StyleNoIcon;
 using messages::StyleStop;
 
-constexpr UINT StringsPerBlock = 16; // strings in one string-table resource
-
 // wsprintfW writes at most 1024 characters and the terminator.
 constexpr std::size_t FormattedCapacityFloor = 1025;
 
@@ -26,7 +24,7 @@ int LoadCatalogueText(HINSTANCE module, UINT id, std::wstring& text, int capacit
     if (capacity < 1)
         return 0; // not even room for the terminator
     const LANGID language = messages::CatalogueLanguageFor(GetThreadLocale());
-    const WORD block = static_cast<WORD>(LOWORD(id) / StringsPerBlock + 1);
+    const WORD block = static_cast<WORD>(LOWORD(id) / messages::StringsPerBlock + 1);
     const HRSRC found = FindResourceExW(module, RT_STRING, MAKEINTRESOURCEW(block), language);
     if (found == nullptr)
         return 0;
@@ -38,7 +36,7 @@ int LoadCatalogueText(HINSTANCE module, UINT id, std::wstring& text, int capacit
         return 0;
     // The block: for each of its 16 strings a count, then that many characters.
     const wchar_t* const end = entry + SizeofResource(module, found) / sizeof(wchar_t);
-    for (UINT slot = LOWORD(id) % StringsPerBlock; slot > 0; --slot) {
+    for (UINT slot = LOWORD(id) % messages::StringsPerBlock; slot > 0; --slot) {
         if (entry == end || *entry >= end - entry)
             return 0; // a block cut short holds no further strings
         entry += 1 + *entry;
