@@ -133,11 +133,9 @@ int Stamp(const std::vector<std::wstring>& arguments) {
     return Done;
 }
 
-// The stub beside patchkit.exe.
+// The stub beside patchkit.exe (ModuleInstance is null here: this program).
 std::wstring DefaultStub() {
-    std::wstring path(32768, L'\0'); // the longest path, terminator included
-    const DWORD length = GetModuleFileNameW(nullptr, &path[0], DWORD(path.size()));
-    path.resize(length);
+    const std::wstring path = ModulePath();
     return path.substr(0, path.find_last_of(L"\\/") + 1) + kit::StubFileName;
 }
 
