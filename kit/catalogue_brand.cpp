@@ -1,6 +1,6 @@
 #include "kit/catalogue_brand.h"
 
-#include "tools/patch_writer/bytes.h"
+#include "kit/package/bytes.h"
 
 #include <array>
 

@@ -4,7 +4,7 @@
 // and the launcher's return codes as those tools read them.
 #pragma once
 
-#include "tools/patch_check/patch_check.h"
+#include "kit/check/patch_check.h"
 
 #include <map>
 #include <string>

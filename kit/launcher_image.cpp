@@ -2,8 +2,8 @@
 
 #include "common/growing_text.h"
 #include "common/holder.h"
+#include "kit/package/bytes.h"
 #include "patch/patch.h"
-#include "tools/patch_writer/bytes.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -3,11 +3,11 @@
 // and inspects a packed launcher. Exit code 0 when the command did what it
 // was asked, 1 when it refused (the error stream says why), 2 for a command
 // line it does not understand.
+#include "kit/check/patch_check.h"
 #include "kit/deployment_rules.h"
 #include "kit/launcher_image.h"
+#include "kit/stamp/patch_stamp.h"
 #include "launcher/launcher.h"
-#include "tools/patch_check/patch_check.h"
-#include "tools/patch_writer/patch_writer.h"
 
 #include <windows.h>
 

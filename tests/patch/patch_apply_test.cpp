@@ -2,6 +2,7 @@
 // service to a product that the test installs with msiexec.
 #include "installer/installer.h"
 #include "kit/deployment_rules.h"
+#include "kit/stamp/patch_stamp.h"
 #include "tests/support/products.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_writer/patch_writer.h"

@@ -1,10 +1,10 @@
 // The patch check of "patchkit check" and "pack": what it accepts, and what
 // its refusals name.
 #include "common/holder.h"
+#include "kit/check/patch_check.h"
+#include "kit/package/com_scope.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_support.h"
-#include "tools/patch_check/patch_check.h"
-#include "tools/patch_writer/com_scope.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,10 @@
 // "patchkit stamp": a copy of a vendor's patch with the launcher's
 // keywords and nothing else changed.
 #include "common/holder.h"
+#include "kit/check/patch_check.h"
+#include "kit/package/com_scope.h"
+#include "kit/stamp/patch_stamp.h"
 #include "tests/support/test_support.h"
-#include "tools/patch_check/patch_check.h"
-#include "tools/patch_writer/com_scope.h"
 #include "tools/patch_writer/patch_writer.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,11 @@
-#include "tools/patch_check/patch_check.h"
+#include "kit/check/patch_check.h"
 
 #include "common/holder.h"
 #include "installer/installer.h"
+#include "kit/package/patch_package.h"
+#include "kit/stamp/patch_stamp.h"
 #include "patch/patch.h"
 #include "products/products.h"
-#include "tools/patch_writer/patch_writer.h"
 
 #include <bcrypt.h>
 #include <wincrypt.h>

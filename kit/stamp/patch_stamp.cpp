@@ -1,11 +1,12 @@
 // Stamping: a copy of a patch with other keywords and nothing else changed.
+#include "kit/stamp/patch_stamp.h"
 #include "common/guid_text.h"
 #include "common/holder.h"
+#include "kit/check/patch_rules.h"
+#include "kit/package/bytes.h"
+#include "kit/package/com_scope.h"
+#include "kit/package/patch_package.h"
 #include "products/products.h"
-#include "tools/patch_check/patch_rules.h"
-#include "tools/patch_writer/bytes.h"
-#include "tools/patch_writer/com_scope.h"
-#include "tools/patch_writer/patch_writer.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 // patch_rules.h. Also inspects a built launcher without running it.
 #pragma once
 
-#include "tools/patch_check/patch_rules.h"
+#include "kit/check/patch_rules.h"
 
 #include <cstdint>
 #include <map>

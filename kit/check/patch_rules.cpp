@@ -1,8 +1,8 @@
-#include "tools/patch_check/patch_rules.h"
+#include "kit/check/patch_rules.h"
 
 #include "common/guid_text.h"
+#include "kit/package/patch_package.h"
 #include "products/products.h"
-#include "tools/patch_writer/patch_writer.h"
 
 #include <cstdio>
 
