@@ -4,8 +4,8 @@
 #include "common/growing_text.h"
 #include "common/holder.h"
 #include "common/program_state.h"
+#include "deployment/run_settings.h"
 #include "installer/installer.h"
-#include "launcher/launcher.h"
 #include "messages/languages.h"
 
 #include <algorithm>

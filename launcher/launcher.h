@@ -2,7 +2,7 @@
 // info mode.
 #pragma once
 
-#include "installer/installer.h"
+#include "deployment/run_settings.h"
 
 #include <string>
 #include <vector>
@@ -23,27 +23,9 @@ struct RunMode {
 // The one run mode of the process, written by ParseCommandLine.
 extern RunMode TheRunMode;
 
-// How the run behaves, decided once at start from the command line and the
-// session; the flow, the boxes and the end of the run read it, and nothing
-// else asks the session.
-struct RunSettings {
-    bool desktopVisible = true; // someone can see and close a box
-    bool resultBoxes = true;    // the catalogue messages (QuietMode is the opposite)
-    bool infoBoxes = true;      // the boxes of "/i" and "/?"
-    INSTALLUILEVEL installerUiLevel = installer::UiLevelBasicHideCancel; // around each apply
-    bool restartWhenNeeded = true;   // restart at the end when an apply asked for it
-    DWORD installerWaitBudgetMs = 0; // waiting for other installations, in all (0: none)
-};
-
-// The settings of this process's run, written by RunLauncher.
-extern RunSettings TheRunSettings;
-
 // The settings for `mode`, with "/q" given or not, on a session whose desktop
 // someone can or cannot see.
 RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisible);
-
-// For the log: why a box is kept back ("no desktop", "silent mode", "quiet mode").
-const wchar_t* WhyBoxesAreOff();
 
 // Shows a box of the program's own that is no catalogue message (`what`: "info"
 // for "/i", "help" for "/?"), with no owner, and logs that it did; without info

@@ -4,11 +4,10 @@
 
 #include <windows.h>
 
-RunSettings TheRunSettings;
-
 RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisible) {
     RunSettings settings;
     settings.desktopVisible = desktopVisible;
+    settings.silentSwitch = mode.silentMode;
     // Without a desktop no one could close a box: the run is as silent as "/qn".
     const bool silent = mode.silentMode || !desktopVisible;
     settings.resultBoxes = !quiet && !silent;
@@ -23,12 +22,6 @@ RunSettings DecideRunSettings(const RunMode& mode, bool quiet, bool desktopVisib
     // deployed run waits for it.
     settings.installerWaitBudgetMs = settings.resultBoxes ? 0 : BusyInstallerWaitBudgetMs;
     return settings;
-}
-
-const wchar_t* WhyBoxesAreOff() {
-    if (!TheRunSettings.desktopVisible)
-        return L"no desktop";
-    return TheRunMode.silentMode ? L"silent mode" : L"quiet mode";
 }
 
 void ShowOwnBox(const wchar_t* what, const std::wstring& text, const std::wstring& title,
