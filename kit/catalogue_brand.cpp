@@ -51,9 +51,9 @@ std::vector<std::uint8_t>
 JoinBlock(const std::array<std::wstring, messages::StringsPerBlock>& strings) {
     std::vector<std::uint8_t> block;
     for (const std::wstring& text : strings) {
-        patchwriter::AppendUint16(block, std::uint32_t(text.size()));
+        kit::AppendUint16(block, std::uint32_t(text.size()));
         for (wchar_t ch : text)
-            patchwriter::AppendUint16(block, ch);
+            kit::AppendUint16(block, ch);
     }
     return block;
 }

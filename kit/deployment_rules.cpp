@@ -42,7 +42,7 @@ std::wstring MachinePatchKey(const std::wstring& productCode, const std::wstring
     return MachineProductsKey + PackedGuid(productCode) + L"\\Patches\\" + PackedGuid(patchCode);
 }
 
-std::wstring DeploymentRules(const std::wstring& launcherName, const patchcheck::PatchFacts& patch,
+std::wstring DeploymentRules(const std::wstring& launcherName, const kit::PatchFacts& patch,
                              const std::map<std::wstring, std::wstring>& platforms) {
     const std::wstring base = launcherName.substr(0, launcherName.rfind(L'.'));
     std::wstring text =

@@ -28,7 +28,7 @@ std::wstring PackedGuid(const std::wstring& guid);
 
 // The rules, as lines of text, for the launcher file `launcherName` that
 // carries `patch`; `platforms` are the products' package platforms.
-std::wstring DeploymentRules(const std::wstring& launcherName, const patchcheck::PatchFacts& patch,
+std::wstring DeploymentRules(const std::wstring& launcherName, const kit::PatchFacts& patch,
                              const std::map<std::wstring, std::wstring>& platforms);
 
 } // namespace kit

@@ -15,9 +15,9 @@ namespace kit {
 
 namespace {
 
-using patchwriter::AppendUint16;
-using patchwriter::AppendUint32;
-using patchwriter::PutUint32;
+using kit::AppendUint16;
+using kit::AppendUint32;
+using kit::PutUint32;
 
 constexpr std::size_t CopyChunk = 8 << 20;    // bytes written at a time
 constexpr std::size_t PatchWindow = 2 << 20;  // bytes of the patch mapped at a time

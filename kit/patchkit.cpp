@@ -71,10 +71,10 @@ int Misread(const std::wstring& text) {
 }
 
 // "the launcher can use it", and for a small update what it decides by.
-std::wstring UsableNote(const patchcheck::PatchFacts& facts) {
+std::wstring UsableNote(const kit::PatchFacts& facts) {
     const std::wstring keywords = facts.upgradeVersion + L";" + facts.targetVersions;
     return L"the launcher can use it" +
-           (facts.smallUpdate ? L": " + patchcheck::SmallUpdateNote(keywords, facts.patchCode)
+           (facts.smallUpdate ? L": " + kit::SmallUpdateNote(keywords, facts.patchCode)
                               : std::wstring()) +
            L".";
 }
@@ -82,8 +82,8 @@ std::wstring UsableNote(const patchcheck::PatchFacts& facts) {
 int Check(const std::vector<std::wstring>& arguments) {
     if (arguments.size() != 1)
         return Misread(L"check takes PATCH.msp");
-    patchcheck::PatchFacts facts;
-    const std::wstring problem = patchcheck::CheckPatchPackage(arguments[0], facts);
+    kit::PatchFacts facts;
+    const std::wstring problem = kit::CheckPatchPackage(arguments[0], facts);
     if (!problem.empty())
         return Refuse(arguments[0] + L": " + problem);
     Say(L"patchkit: " + arguments[0] + L": " + UsableNote(facts));
@@ -117,13 +117,13 @@ int Stamp(const std::vector<std::wstring>& arguments) {
     }
     if (force && !keywordsGiven)
         return Misread(L"--force goes with --keywords TEXT");
-    patchwriter::StampResult result;
+    kit::StampResult result;
     std::wstring error;
-    if (!patchwriter::StampPatchPackage(input, output, keywords, force, result, error))
+    if (!kit::StampPatchPackage(input, output, keywords, force, result, error))
         return Refuse(L"cannot stamp '" + input + L"': " + error);
     Say(L"patchkit: wrote '" + output + L"' with Keywords '" + result.keywords + L"'");
     if (result.smallUpdate)
-        Say(L"patchkit: " + patchcheck::SmallUpdateNote(result.keywords, result.patchCode));
+        Say(L"patchkit: " + kit::SmallUpdateNote(result.keywords, result.patchCode));
     if (result.signatureInvalidated)
         Print(STD_ERROR_HANDLE,
               L"patchkit: warning: '" + input +
@@ -171,14 +171,12 @@ int Pack(const std::vector<std::wstring>& arguments) {
     branding.makerJa = options[3].value;
     const std::wstring stub = options[4].given ? options[4].value : DefaultStub();
 
-    patchcheck::PatchFacts facts;
+    kit::PatchFacts facts;
     kit::PackedLauncher packed;
     std::wstring error;
     if (!kit::PackLauncher(
             stub, patch, branding, output,
-            [&facts](const std::wstring& path) {
-                return patchcheck::CheckPatchPackage(path, facts);
-            },
+            [&facts](const std::wstring& path) { return kit::CheckPatchPackage(path, facts); },
             packed, error))
         return Refuse(error);
     Say(L"patchkit: " + patch + L": " + UsableNote(facts));
@@ -196,19 +194,18 @@ int Inspect(const std::vector<std::wstring>& arguments) {
     if (arguments.size() != 1)
         return Misread(L"inspect takes LAUNCHER.exe");
     const std::wstring& path = arguments[0];
-    patchcheck::LauncherFacts facts;
+    kit::LauncherFacts facts;
     std::wstring error;
-    if (!patchcheck::InspectLauncher(path, facts, error))
+    if (!kit::InspectLauncher(path, facts, error))
         return Refuse(path + L": " + error);
-    const patchcheck::PatchFacts& patch = facts.patch;
+    const kit::PatchFacts& patch = facts.patch;
     const std::wstring keywords = patch.upgradeVersion + L";" + patch.targetVersions;
     // What "/i" shows in its box, from the launcher's own code.
     Say(PatchInfoText(ProductLines(patch.products), patch.targetVersions, patch.upgradeVersion));
     Say(L"Patch code: " + (patch.patchCode.empty() ? L"none" : patch.patchCode));
-    Say(L"Decides by: " + (patch.smallUpdate
-                               ? L"the patch's applied state, as " +
-                                     patchcheck::SmallUpdateNote(keywords, patch.patchCode)
-                               : std::wstring(L"the product's version")));
+    Say(L"Decides by: " + (patch.smallUpdate ? L"the patch's applied state, as " +
+                                                   kit::SmallUpdateNote(keywords, patch.patchCode)
+                                             : std::wstring(L"the product's version")));
     Say(L"Payload: " + std::to_wstring(facts.payloadSize) + L" bytes, SHA-256 " +
         facts.payloadSha256);
     Say(L"Signature: " + (facts.signatureFound

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-namespace patchcheck {
+namespace kit {
 
 namespace {
 
@@ -62,15 +62,15 @@ std::wstring RawSummaryText(const std::wstring& path, UINT property) {
 // for first. The names of those that are missing, or empty.
 std::wstring MissingStreams(const std::wstring& path) {
     std::vector<std::wstring> names;
-    if (!patchwriter::ReadRootStreamNames(path, names))
+    if (!kit::ReadRootStreamNames(path, names))
         return L"streams that can be listed";
     const struct {
         std::wstring stored;
         const wchar_t* shown;
     } needed[] = {
         {L"\005SummaryInformation", L"\\005SummaryInformation (the summary information)"},
-        {patchwriter::EncodeStreamName(L"_StringPool", true), L"_StringPool (the string pool)"},
-        {patchwriter::EncodeStreamName(L"_StringData", true), L"_StringData (the string pool)"},
+        {kit::EncodeStreamName(L"_StringPool", true), L"_StringPool (the string pool)"},
+        {kit::EncodeStreamName(L"_StringData", true), L"_StringData (the string pool)"},
     };
     std::wstring missing;
     for (const auto& stream : needed) {
@@ -91,7 +91,7 @@ std::wstring CheckProducts(const std::wstring& products) {
         const std::size_t semicolon = products.find(L';', start);
         const std::wstring entry = products.substr(
             start, semicolon == std::wstring::npos ? std::wstring::npos : semicolon - start);
-        if (!patchwriter::IsRegistryGuid(entry))
+        if (!kit::IsRegistryGuid(entry))
             return TemplateProblem(
                 products, L"has as entry " + std::to_wstring(number) + L" '" + Shorten(entry) +
                               L"', which is not a product code in registry form");
@@ -211,12 +211,12 @@ std::wstring CheckPatchPackage(const std::wstring& path) {
 
 std::wstring CheckPatchPackage(const std::wstring& path, PatchFacts& facts) {
     CLSID rootClass = {};
-    if (!patchwriter::ReadRootClass(path, rootClass))
+    if (!kit::ReadRootClass(path, rootClass))
         return L"not a Windows Installer patch package: it cannot be opened as a compound file.";
-    if (!IsEqualCLSID(rootClass, patchwriter::PatchClass))
+    if (!IsEqualCLSID(rootClass, kit::PatchClass))
         return L"not a Windows Installer patch package: its root storage has the class " +
-               patchwriter::GuidText(rootClass) + L", not the patch class " +
-               patchwriter::GuidText(patchwriter::PatchClass) + L".";
+               kit::GuidText(rootClass) + L", not the patch class " +
+               kit::GuidText(kit::PatchClass) + L".";
     const std::wstring missing = MissingStreams(path);
     if (!missing.empty())
         return L"not a Windows Installer patch package that the installer service can read: its "
@@ -281,8 +281,8 @@ bool InspectLauncher(const std::wstring& path, LauncherFacts& facts, std::wstrin
         return false;
     }
     facts.patchProblem = CheckPatchPackage(copy.path(), facts.patch);
-    patchwriter::ReadTransformPlatforms(copy.path(), facts.platforms);
+    kit::ReadTransformPlatforms(copy.path(), facts.platforms);
     return true;
 }
 
-} // namespace patchcheck
+} // namespace kit

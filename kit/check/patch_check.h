@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-namespace patchcheck {
+namespace kit {
 
 // What the launcher reads from a patch, as far as the check got.
 struct PatchFacts {
@@ -50,4 +50,4 @@ constexpr wchar_t InspectedCopyPrefix[] = L"plc";
 // not a program that carries such a resource.
 bool InspectLauncher(const std::wstring& path, LauncherFacts& facts, std::wstring& error);
 
-} // namespace patchcheck
+} // namespace kit

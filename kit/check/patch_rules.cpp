@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-namespace patchcheck {
+namespace kit {
 
 namespace {
 
@@ -20,7 +20,7 @@ std::wstring KeywordsMessage(const std::wstring& keywords, const std::wstring& p
 
 std::wstring CheckVersions(const std::wstring& keywords, const std::wstring& upgrade,
                            const std::wstring& targets) {
-    if (!patchwriter::IsDottedVersion(upgrade))
+    if (!kit::IsDottedVersion(upgrade))
         return KeywordsMessage(keywords, L"has the upgrade version " + Quoted(upgrade) +
                                              L", which is not a dotted version");
     if (targets.empty())
@@ -33,7 +33,7 @@ std::wstring CheckVersions(const std::wstring& keywords, const std::wstring& upg
         if (comma == std::wstring::npos)
             return KeywordsMessage(keywords, L"has the target entry " + Quoted(entry) +
                                                  L", which is not followed by \",\"");
-        if (!patchwriter::IsDottedVersion(entry))
+        if (!kit::IsDottedVersion(entry))
             return KeywordsMessage(keywords, L"has the target entry " + Quoted(entry) +
                                                  L", which is not a dotted version");
         start = comma + 1;
@@ -109,4 +109,4 @@ std::wstring Shorten(const std::wstring& value) {
     return shown;
 }
 
-} // namespace patchcheck
+} // namespace kit

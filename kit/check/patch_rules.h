@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-namespace patchcheck {
+namespace kit {
 
 // The form of PID_KEYWORDS, for messages.
 inline constexpr wchar_t KeywordsForm[] =
@@ -39,4 +39,4 @@ std::wstring Shorten(const std::wstring& value);
 
 constexpr std::size_t ShortenedLength = 72; // characters shown of a long value
 
-} // namespace patchcheck
+} // namespace kit

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace patchwriter {
+namespace kit {
 
 inline void AppendUint16(std::vector<std::uint8_t>& bytes, std::uint32_t value) {
     bytes.push_back(static_cast<std::uint8_t>(value & 0xFF));
@@ -28,4 +28,4 @@ inline std::uint32_t Uint32At(const std::vector<std::uint8_t>& bytes, std::size_
            std::uint32_t(bytes[at + 2]) << 16 | std::uint32_t(bytes[at + 3]) << 24;
 }
 
-} // namespace patchwriter
+} // namespace kit

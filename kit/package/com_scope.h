@@ -4,7 +4,7 @@
 
 #include <objbase.h>
 
-namespace patchwriter {
+namespace kit {
 
 class ComScope {
   public:
@@ -20,4 +20,4 @@ class ComScope {
     bool initialized_;
 };
 
-} // namespace patchwriter
+} // namespace kit

@@ -6,7 +6,7 @@
 
 #include <objbase.h>
 
-namespace patchwriter {
+namespace kit {
 
 const CLSID PatchClass = {
     0x000C1086, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
@@ -116,4 +116,4 @@ std::wstring GuidText(const GUID& guid) {
     return text;
 }
 
-} // namespace patchwriter
+} // namespace kit

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace patchwriter {
+namespace kit {
 
 // Summary property identifiers.
 constexpr UINT PropertyCodepage = 1;      // PID_CODEPAGE, VT_I2
@@ -56,4 +56,4 @@ bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& na
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 std::wstring GuidText(const GUID& guid);
 
-} // namespace patchwriter
+} // namespace kit

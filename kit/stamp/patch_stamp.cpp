@@ -10,7 +10,7 @@
 
 #include <algorithm>
 
-namespace patchwriter {
+namespace kit {
 
 namespace {
 
@@ -458,9 +458,9 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
         // The build's check would refuse the copy otherwise.
         std::wstring revisionNumber;
         ReadSummaryText(summary, PropertyRevNumber, revisionNumber);
-        error = patchcheck::KeywordsProblem(newKeywords);
+        error = kit::KeywordsProblem(newKeywords);
         if (error.empty())
-            error = patchcheck::PatchCodeProblem(newKeywords, revisionNumber);
+            error = kit::PatchCodeProblem(newKeywords, revisionNumber);
         if (!error.empty())
             return false;
         if (compared && !KeywordsFitTransforms(newKeywords, revisions, error))
@@ -483,10 +483,10 @@ bool StampPatchPackage(const std::wstring& input, const std::wstring& output,
         return false;
     }
     result.keywords = newKeywords;
-    result.smallUpdate = patchcheck::IsSmallUpdateKeywords(newKeywords);
+    result.smallUpdate = kit::IsSmallUpdateKeywords(newKeywords);
     result.patchCode = patchCode;
     result.signatureInvalidated = signature;
     return true;
 }
 
-} // namespace patchwriter
+} // namespace kit

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace patchwriter {
+namespace kit {
 
 // What a stamp did: the keywords written, whether they make a small update
 // (and the patch code the launcher then asks about), and whether the input
@@ -57,4 +57,4 @@ bool ReadSummaryText(const std::vector<std::uint8_t>& stream, UINT property, std
 // property's bytes unchanged; false when the stream is not a property set.
 bool ReplaceSummaryText(std::vector<std::uint8_t>& stream, UINT property, const std::wstring& text);
 
-} // namespace patchwriter
+} // namespace kit

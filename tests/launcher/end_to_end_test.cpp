@@ -329,9 +329,9 @@ TEST_F(EndToEnd, AppliesASmallUpdateOnceAndThenFindsTheProductUpToDate) {
 TEST_F(EndToEnd, DecidesASmallUpdateWithoutAPatchCodeByTheVersion) {
     test::ScratchDirectory work;
     patchwriter::SummaryInformation summary;
-    summary.SetText(patchwriter::PropertyTemplate, samples::DrawEn.productCode);
-    summary.SetText(patchwriter::PropertyKeywords, L"1.0.0.0;1.0.0.0,");
-    summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+    summary.SetText(kit::PropertyTemplate, samples::DrawEn.productCode);
+    summary.SetText(kit::PropertyKeywords, L"1.0.0.0;1.0.0.0,");
+    summary.SetText(kit::PropertyRevNumber, L"Hotfix 7");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"hotfix.msp"), summary));
     const std::wstring launcher = LauncherAround(work, L"hotfix.msp");
     test::ScopedProduct draw;
@@ -388,8 +388,8 @@ TEST_F(EndToEnd, ExitsWithPatchTargetNotFoundWhenNothingIsInstalled) {
 TEST_F(EndToEnd, ExitsWith4316ForUnusableKeywords) {
     test::ScratchDirectory work;
     patchwriter::SummaryInformation summary;
-    summary.SetText(patchwriter::PropertyTemplate, samples::NotesEn.productCode);
-    summary.SetText(patchwriter::PropertyKeywords, L"1.1.0.0");
+    summary.SetText(kit::PropertyTemplate, samples::NotesEn.productCode);
+    summary.SetText(kit::PropertyKeywords, L"1.1.0.0");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(work.file(L"bad.msp"), summary));
     const std::wstring launcher = LauncherAround(work, L"bad.msp");
 

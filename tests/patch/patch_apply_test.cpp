@@ -128,7 +128,7 @@ TEST_F(PatchApplyTest, RegistersASmallUpdateWhereTheDeploymentRulesLook) {
     std::wstring error;
     ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
     std::map<std::wstring, std::wstring> platforms;
-    ASSERT_TRUE(patchwriter::ReadTransformPlatforms(patch, platforms));
+    ASSERT_TRUE(kit::ReadTransformPlatforms(patch, platforms));
     EXPECT_EQ(platforms, (std::map<std::wstring, std::wstring>{{TargetProduct, L"Intel"}}));
     const std::wstring detection = kit::MachinePatchKey(TargetProduct, PatchCode);
     EXPECT_FALSE(KeyExists(detection, KEY_WOW64_64KEY));
@@ -138,7 +138,7 @@ TEST_F(PatchApplyTest, RegistersASmallUpdateWhereTheDeploymentRulesLook) {
     const std::wstring requirement = kit::UninstallKey + std::wstring(TargetProduct);
     EXPECT_TRUE(KeyExists(requirement, KEY_WOW64_32KEY));
     EXPECT_FALSE(KeyExists(requirement, KEY_WOW64_64KEY));
-    patchcheck::PatchFacts facts;
+    kit::PatchFacts facts;
     facts.products = TargetProduct;
     facts.upgradeVersion = definition.toVersion;
     facts.patchCode = PatchCode;

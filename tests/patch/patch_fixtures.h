@@ -16,11 +16,11 @@ namespace test {
 inline bool WriteSummaryFixture(const std::wstring& path, const std::wstring& keywords,
                                 const std::wstring& products) {
     patchwriter::SummaryInformation summary;
-    summary.SetText(patchwriter::PropertyTitle, L"Patch");
-    summary.SetText(patchwriter::PropertyKeywords, keywords);
-    summary.SetText(patchwriter::PropertyTemplate, products);
-    summary.SetText(patchwriter::PropertyRevNumber, L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
-    summary.SetInteger(patchwriter::PropertyWordCount, 1);
+    summary.SetText(kit::PropertyTitle, L"Patch");
+    summary.SetText(kit::PropertyKeywords, keywords);
+    summary.SetText(kit::PropertyTemplate, products);
+    summary.SetText(kit::PropertyRevNumber, L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
+    summary.SetInteger(kit::PropertyWordCount, 1);
     return patchwriter::WriteSummaryPackage(path, summary);
 }
 

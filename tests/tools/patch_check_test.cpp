@@ -37,7 +37,7 @@ class PatchCheck : public testing::Test {
 std::vector<std::wstring> InspectedCopies() {
     std::vector<std::wstring> copies;
     for (const std::wstring& name : test::ListDirectory(test::TemporaryDirectory())) {
-        if (name.rfind(patchcheck::InspectedCopyPrefix, 0) == 0)
+        if (name.rfind(kit::InspectedCopyPrefix, 0) == 0)
             copies.push_back(name);
     }
     return copies;
@@ -63,9 +63,8 @@ TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
                  {L"3.1.21022;3.1.21022.0,", true},
                  {L"3.1.21022;3.1.21022,3.1.21000,", false}};
     for (const auto& c : cases) {
-        patchcheck::PatchFacts facts;
-        EXPECT_EQ(
-            Narrow(patchcheck::CheckPatchPackage(WritePatch(c.keywords, GoodProducts), facts)), "")
+        kit::PatchFacts facts;
+        EXPECT_EQ(Narrow(kit::CheckPatchPackage(WritePatch(c.keywords, GoodProducts), facts)), "")
             << Narrow(c.keywords);
         EXPECT_EQ(facts.smallUpdate, c.smallUpdate) << Narrow(c.keywords);
         EXPECT_EQ(Narrow(facts.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
@@ -76,12 +75,12 @@ TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
 TEST_F(PatchCheck, RefusesASmallUpdateWithoutAPatchCodeButNotOtherKeywords) {
     for (const wchar_t* keywords : {L"3.1.21022;3.1.21022,", GoodKeywords}) {
         patchwriter::SummaryInformation summary;
-        summary.SetText(patchwriter::PropertyKeywords, keywords);
-        summary.SetText(patchwriter::PropertyTemplate, GoodProducts);
-        summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+        summary.SetText(kit::PropertyKeywords, keywords);
+        summary.SetText(kit::PropertyTemplate, GoodProducts);
+        summary.SetText(kit::PropertyRevNumber, L"Hotfix 7");
         const std::wstring path = scratch_.file(L"no-code.msp");
         ASSERT_TRUE(patchwriter::WriteSummaryPackage(path, summary));
-        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        const std::wstring problem = kit::CheckPatchPackage(path);
         EXPECT_EQ(problem.find(L"but PID_REVNUMBER (Revision Number) 'Hotfix 7' does not start "
                                L"with the patch code") != std::wstring::npos,
                   keywords != GoodKeywords)
@@ -91,11 +90,11 @@ TEST_F(PatchCheck, RefusesASmallUpdateWithoutAPatchCodeButNotOtherKeywords) {
 
 // A compound file of the patch class holding only the (empty) streams named.
 void WritePatchClassFile(const std::wstring& path, const std::vector<std::wstring>& streams) {
-    patchwriter::ComScope com;
+    kit::ComScope com;
     ComHolder<IStorage> root;
     ASSERT_TRUE(SUCCEEDED(StgCreateDocfile(
         path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root.put())));
-    ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(patchwriter::PatchClass)));
+    ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(kit::PatchClass)));
     for (const std::wstring& name : streams) {
         ComHolder<IStream> stream;
         ASSERT_TRUE(SUCCEEDED(root.get()->CreateStream(
@@ -107,8 +106,8 @@ void WritePatchClassFile(const std::wstring& path, const std::vector<std::wstrin
 // class without its string pool: such a file must never reach it.
 TEST_F(PatchCheck, NamesTheStreamsThatAPatchClassFileLacksBeforeTheServiceSeesIt) {
     const std::wstring summary = L"\005SummaryInformation";
-    const std::wstring pool = patchwriter::EncodeStreamName(L"_StringPool", true);
-    const std::wstring data = patchwriter::EncodeStreamName(L"_StringData", true);
+    const std::wstring pool = kit::EncodeStreamName(L"_StringPool", true);
+    const std::wstring data = kit::EncodeStreamName(L"_StringData", true);
     const struct {
         std::vector<std::wstring> streams;
         const wchar_t* missing; // as the message names them
@@ -122,7 +121,7 @@ TEST_F(PatchCheck, NamesTheStreamsThatAPatchClassFileLacksBeforeTheServiceSeesIt
     for (const auto& c : cases) {
         const std::wstring path = scratch_.file(L"streams.msp");
         WritePatchClassFile(path, c.streams);
-        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        const std::wstring problem = kit::CheckPatchPackage(path);
         EXPECT_EQ(problem.rfind(L"not a Windows Installer patch package that the installer "
                                 L"service can read: its root storage has no ",
                                 0),
@@ -147,9 +146,9 @@ TEST_F(PatchCheck, AProgramThatCrashesInThePrefixEndsInsteadOfWaitingForADebugge
 // A built launcher, read without running it.
 TEST_F(PatchCheck, InspectsTheEmbeddedPatchOfABuiltLauncher) {
     const std::vector<std::wstring> copiesBefore = InspectedCopies();
-    patchcheck::LauncherFacts facts;
+    kit::LauncherFacts facts;
     std::wstring error;
-    ASSERT_TRUE(patchcheck::InspectLauncher(test::FullPath(PATCH_LAUNCHER_EXE), facts, error))
+    ASSERT_TRUE(kit::InspectLauncher(test::FullPath(PATCH_LAUNCHER_EXE), facts, error))
         << Narrow(error);
     EXPECT_EQ(facts.payloadSize, test::ReadFileBytes(EMBEDDED_PATCH_FILE).size());
     EXPECT_EQ(facts.payloadSha256.size(), 64u) << Narrow(facts.payloadSha256);
@@ -167,7 +166,7 @@ TEST_F(PatchCheck, InspectsTheEmbeddedPatchOfABuiltLauncher) {
     test::WriteFileText(text, "abc");
     const std::wstring launcher = scratch_.file(L"AbcLauncher.exe");
     ASSERT_TRUE(test::CopyLauncherWithPatch(test::FullPath(PATCH_LAUNCHER_EXE), text, launcher));
-    ASSERT_TRUE(patchcheck::InspectLauncher(launcher, facts, error)) << Narrow(error);
+    ASSERT_TRUE(kit::InspectLauncher(launcher, facts, error)) << Narrow(error);
     EXPECT_EQ(facts.payloadSize, 3u);
     EXPECT_EQ(Narrow(facts.payloadSha256),
               "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
@@ -178,13 +177,13 @@ TEST_F(PatchCheck, InspectsTheEmbeddedPatchOfABuiltLauncher) {
 TEST_F(PatchCheck, SaysThatAFileIsNoLauncher) {
     const std::wstring text = scratch_.file(L"notes.txt");
     test::WriteFileText(text, "MZ, but no program\n");
-    patchcheck::LauncherFacts facts;
+    kit::LauncherFacts facts;
     std::wstring error;
-    EXPECT_FALSE(patchcheck::InspectLauncher(text, facts, error));
+    EXPECT_FALSE(kit::InspectLauncher(text, facts, error));
     EXPECT_EQ(error.rfind(L"not a launcher: it cannot be read as a Windows program", 0), 0u)
         << Narrow(error);
-    EXPECT_FALSE(patchcheck::InspectLauncher(test::ModuleDirectory() + L"\\patch_check_tests.exe",
-                                             facts, error));
+    EXPECT_FALSE(
+        kit::InspectLauncher(test::ModuleDirectory() + L"\\patch_check_tests.exe", facts, error));
     EXPECT_EQ(Narrow(error),
               "not a launcher: it carries no embedded patch (resource MSP/IDR_MSP).");
 }
@@ -251,7 +250,7 @@ TEST_F(PatchCheck, RefusesEachUnusableFormNamingPropertyValueAndForm) {
     };
     for (const RefusedCase& refused : cases) {
         const std::wstring problem =
-            patchcheck::CheckPatchPackage(WritePatch(refused.keywords, refused.products));
+            kit::CheckPatchPackage(WritePatch(refused.keywords, refused.products));
         for (const std::wstring& part : refused.said)
             EXPECT_NE(problem.find(part), std::wstring::npos)
                 << refused.name << ": expected \"" << Narrow(part) << "\" in \"" << Narrow(problem)
@@ -261,12 +260,12 @@ TEST_F(PatchCheck, RefusesEachUnusableFormNamingPropertyValueAndForm) {
 
 TEST_F(PatchCheck, ReadsKeywordsNotASubjectLineThatLooksLikeThem) {
     patchwriter::SummaryInformation summary;
-    summary.SetText(patchwriter::PropertySubject, L"Service pack\nKeywords: 1.1.0.0;1.0.0.0,");
-    summary.SetText(patchwriter::PropertyKeywords, L"https://example.com/sp1/");
-    summary.SetText(patchwriter::PropertyTemplate, GoodProducts);
+    summary.SetText(kit::PropertySubject, L"Service pack\nKeywords: 1.1.0.0;1.0.0.0,");
+    summary.SetText(kit::PropertyKeywords, L"https://example.com/sp1/");
+    summary.SetText(kit::PropertyTemplate, GoodProducts);
     const std::wstring path = scratch_.file(L"subject.msp");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(path, summary));
-    const std::wstring problem = patchcheck::CheckPatchPackage(path);
+    const std::wstring problem = kit::CheckPatchPackage(path);
     EXPECT_NE(problem.find(L"PID_KEYWORDS (Keywords) 'https://example.com/sp1/' has no \";\""),
               std::wstring::npos)
         << Narrow(problem);
@@ -279,7 +278,7 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
     // A compound file of another class: an installer database.
     const std::wstring database = scratch_.file(L"product.msi");
     {
-        patchwriter::ComScope com;
+        kit::ComScope com;
         ComHolder<IStorage> root;
         ASSERT_TRUE(SUCCEEDED(StgCreateDocfile(
             database.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, root.put())));
@@ -288,22 +287,21 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
         ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(databaseClass)));
     }
     for (const std::wstring& path : {text, database, scratch_.file(L"missing.msp")}) {
-        const std::wstring problem = patchcheck::CheckPatchPackage(path);
+        const std::wstring problem = kit::CheckPatchPackage(path);
         EXPECT_EQ(problem.rfind(L"not a Windows Installer patch package", 0), 0u)
             << Narrow(path) << ": " << Narrow(problem);
         EXPECT_EQ(problem.find(L"PID_KEYWORDS"), std::wstring::npos) << Narrow(problem);
     }
-    EXPECT_NE(
-        patchcheck::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
-        std::wstring::npos);
+    EXPECT_NE(kit::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
+              std::wstring::npos);
 }
 
 TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
     const std::wstring products = test::ProductList(100000);
-    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(WritePatch(GoodKeywords, products))), "");
+    EXPECT_EQ(Narrow(kit::CheckPatchPackage(WritePatch(GoodKeywords, products))), "");
 
     const std::wstring broken = products + L";{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A1}";
-    const std::wstring problem = patchcheck::CheckPatchPackage(WritePatch(GoodKeywords, broken));
+    const std::wstring problem = kit::CheckPatchPackage(WritePatch(GoodKeywords, broken));
     EXPECT_NE(problem.find(L"has as entry 100001 '{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A1}'"),
               std::wstring::npos)
         << Narrow(problem);
@@ -314,10 +312,10 @@ TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
 }
 
 TEST(PatchCheckShorten, EscapesControlCharactersAndCutsLongValues) {
-    EXPECT_EQ(Narrow(patchcheck::Shorten(L"a\nb\tc")), "a\\nb\\x09c");
+    EXPECT_EQ(Narrow(kit::Shorten(L"a\nb\tc")), "a\\nb\\x09c");
     const std::wstring longValue(200, L'x');
-    const std::wstring shown = patchcheck::Shorten(longValue);
-    EXPECT_LE(shown.size(), patchcheck::ShortenedLength + 20) << Narrow(shown);
+    const std::wstring shown = kit::Shorten(longValue);
+    EXPECT_LE(shown.size(), kit::ShortenedLength + 20) << Narrow(shown);
     EXPECT_NE(shown.find(L"...xxxxxxxxxxxx (200 characters)"), std::wstring::npos) << Narrow(shown);
 }
 

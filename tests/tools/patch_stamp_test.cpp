@@ -50,7 +50,7 @@ void ReadTree(IStorage* storage, const std::wstring& prefix,
               std::map<std::wstring, std::string>& elements) {
     STATSTG self = {};
     ASSERT_TRUE(SUCCEEDED(storage->Stat(&self, STATFLAG_NONAME)));
-    elements[prefix] = "S" + Narrow(patchwriter::GuidText(self.clsid));
+    elements[prefix] = "S" + Narrow(kit::GuidText(self.clsid));
     ComHolder<IEnumSTATSTG> list;
     ASSERT_TRUE(SUCCEEDED(storage->EnumElements(0, nullptr, 0, list.put())));
     STATSTG element = {};
@@ -77,7 +77,7 @@ void ReadTree(IStorage* storage, const std::wstring& prefix,
 }
 
 std::map<std::wstring, std::string> Tree(const std::wstring& path) {
-    patchwriter::ComScope com;
+    kit::ComScope com;
     ComHolder<IStorage> root;
     std::map<std::wstring, std::string> elements;
     EXPECT_TRUE(SUCCEEDED(StgOpenStorage(path.c_str(), nullptr, STGM_READ | STGM_SHARE_DENY_WRITE,
@@ -126,10 +126,10 @@ class PatchStamp : public testing::Test {
 TEST_F(PatchStamp, GivenKeywordsChangeOnlyTheKeywords) {
     const std::wstring input = Write(VendorPatch(), L"vendor.msp");
     const std::wstring output = scratch_.file(L"stamped.msp");
-    patchwriter::StampResult result;
+    kit::StampResult result;
     std::wstring error;
     // --force: keywords that the transforms do not name.
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"2.0;1.9,", true, result, error))
+    ASSERT_TRUE(kit::StampPatchPackage(input, output, L"2.0;1.9,", true, result, error))
         << Narrow(error);
 
     std::map<std::wstring, std::string> before = Tree(input);
@@ -154,15 +154,14 @@ TEST_F(PatchStamp, GivenKeywordsChangeOnlyTheKeywords) {
 TEST_F(PatchStamp, DerivesKeywordsFromTheTransformsThatTheCheckAccepts) {
     const std::wstring input = Write(VendorPatch(), L"vendor.msp");
     const std::wstring output = scratch_.file(L"stamped.msp");
-    EXPECT_NE(Narrow(patchcheck::CheckPatchPackage(input)), "");
+    EXPECT_NE(Narrow(kit::CheckPatchPackage(input)), "");
 
-    patchwriter::StampResult result;
+    kit::StampResult result;
     std::wstring error;
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
-        << Narrow(error);
+    ASSERT_TRUE(kit::StampPatchPackage(input, output, L"", false, result, error)) << Narrow(error);
     EXPECT_EQ(Narrow(result.keywords), "1.1.0.0;1.0.0.0,1.0.5.0,");
     EXPECT_EQ(Narrow(SummaryProperties(output)[5]), "30:0:0:0:1.1.0.0;1.0.0.0,1.0.5.0,");
-    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output)), "");
+    EXPECT_EQ(Narrow(kit::CheckPatchPackage(output)), "");
 }
 
 TEST_F(PatchStamp, RefusesTransformsThatCannotMakeKeywords) {
@@ -184,9 +183,9 @@ TEST_F(PatchStamp, RefusesTransformsThatCannotMakeKeywords) {
     for (const auto& refused : cases) {
         const std::wstring input = Write(refused.definition, test::Widen(refused.name) + L".msp");
         const std::wstring output = scratch_.file(L"out.msp");
-        patchwriter::StampResult result;
+        kit::StampResult result;
         std::wstring error;
-        EXPECT_FALSE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
+        EXPECT_FALSE(kit::StampPatchPackage(input, output, L"", false, result, error))
             << refused.name;
         EXPECT_NE(error.find(refused.said), std::wstring::npos)
             << refused.name << ": " << Narrow(error);
@@ -206,26 +205,25 @@ patchwriter::PatchDefinition SmallUpdate() {
 TEST_F(PatchStamp, WritesASmallUpdateAsItsVersionAloneThatTheCheckAccepts) {
     const std::wstring input = Write(SmallUpdate(), L"hotfix.msp");
     const std::wstring output = scratch_.file(L"stamped.msp");
-    patchwriter::StampResult result;
+    kit::StampResult result;
     std::wstring error;
-    ASSERT_TRUE(patchwriter::StampPatchPackage(input, output, L"", false, result, error))
-        << Narrow(error);
+    ASSERT_TRUE(kit::StampPatchPackage(input, output, L"", false, result, error)) << Narrow(error);
     EXPECT_EQ(Narrow(result.keywords), "3.1.21022;3.1.21022,");
     EXPECT_TRUE(result.smallUpdate);
     EXPECT_EQ(Narrow(result.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
-    patchcheck::PatchFacts facts;
-    EXPECT_EQ(Narrow(patchcheck::CheckPatchPackage(output, facts)), "");
+    kit::PatchFacts facts;
+    EXPECT_EQ(Narrow(kit::CheckPatchPackage(output, facts)), "");
     EXPECT_TRUE(facts.smallUpdate);
     EXPECT_EQ(Narrow(facts.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
 
     // A small update needs its patch code: without one the launcher could
     // never install it, and the build would refuse the copy.
     patchwriter::SummaryInformation summary;
-    summary.SetText(patchwriter::PropertyKeywords, L"https://example.com/hotfix/");
-    summary.SetText(patchwriter::PropertyRevNumber, L"Hotfix 7");
+    summary.SetText(kit::PropertyKeywords, L"https://example.com/hotfix/");
+    summary.SetText(kit::PropertyRevNumber, L"Hotfix 7");
     ASSERT_TRUE(patchwriter::WriteSummaryPackage(scratch_.file(L"no-code.msp"), summary));
-    EXPECT_FALSE(patchwriter::StampPatchPackage(scratch_.file(L"no-code.msp"), output,
-                                                L"3.1.21022;3.1.21022,", false, result, error));
+    EXPECT_FALSE(kit::StampPatchPackage(scratch_.file(L"no-code.msp"), output,
+                                        L"3.1.21022;3.1.21022,", false, result, error));
     EXPECT_NE(error.find(L"does not start with the patch code"), std::wstring::npos)
         << Narrow(error);
 }
@@ -260,12 +258,11 @@ TEST_F(PatchStamp, RefusesGivenKeywordsThatTheCheckOrTheTransformsContradict) {
         for (const bool force : {false, true}) {
             SCOPED_TRACE(Narrow(c.keywords) + (force ? " --force" : ""));
             DeleteFileW(output.c_str());
-            patchwriter::StampResult result;
+            kit::StampResult result;
             std::wstring error;
             const bool written = c.said == nullptr || (force && c.forceWritesThem);
-            EXPECT_EQ(
-                patchwriter::StampPatchPackage(input, output, c.keywords, force, result, error),
-                written)
+            EXPECT_EQ(kit::StampPatchPackage(input, output, c.keywords, force, result, error),
+                      written)
                 << Narrow(error);
             EXPECT_EQ(test::FileExists(output), written);
             if (!written)
@@ -282,18 +279,18 @@ TEST_F(PatchStamp, SaysWhenTheCopysSignatureNoLongerMatches) {
     for (const bool isSigned : {true, false}) {
         const std::wstring input =
             Write(isSigned ? VendorPatch() : plain, isSigned ? L"signed.msp" : L"plain.msp");
-        patchwriter::StampResult result;
+        kit::StampResult result;
         std::wstring error;
-        ASSERT_TRUE(patchwriter::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", false,
-                                                   result, error))
+        ASSERT_TRUE(
+            kit::StampPatchPackage(input, scratch_.file(L"out.msp"), L"", false, result, error))
             << Narrow(error);
         EXPECT_EQ(result.signatureInvalidated, isSigned);
     }
 }
 
 TEST(TransformRevision, SplitsProductCodesVersionsAndUpgradeCode) {
-    patchwriter::TransformRevision revision;
-    ASSERT_TRUE(patchwriter::ParseTransformRevision(
+    kit::TransformRevision revision;
+    ASSERT_TRUE(kit::ParseTransformRevision(
         L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0;{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}"
         L"1.0.1;{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}",
         revision));
@@ -303,7 +300,7 @@ TEST(TransformRevision, SplitsProductCodesVersionsAndUpgradeCode) {
     for (const wchar_t* bad : {L"", L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.0", L"1.0.0;1.0.1;",
                                L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}x;"
                                L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}1.0.1"})
-        EXPECT_FALSE(patchwriter::ParseTransformRevision(bad, revision)) << Narrow(bad);
+        EXPECT_FALSE(kit::ParseTransformRevision(bad, revision)) << Narrow(bad);
 }
 
 } // namespace

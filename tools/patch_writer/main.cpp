@@ -83,7 +83,7 @@ bool ReadStreamArgument(const std::wstring& text,
         bytes.insert(bytes.end(), chunk, chunk + read);
     if (std::ferror(file.get()) != 0)
         return false;
-    stream = {patchwriter::EncodeStreamName(text.substr(0, equals), false), std::move(bytes)};
+    stream = {kit::EncodeStreamName(text.substr(0, equals), false), std::move(bytes)};
     return true;
 }
 

@@ -12,6 +12,28 @@
 
 namespace patchwriter {
 
+using kit::AppendUint16;
+using kit::AppendUint32;
+using kit::ComScope;
+using kit::EncodeStreamName;
+using kit::IsDottedVersion;
+using kit::IsRegistryGuid;
+using kit::PatchClass;
+using kit::PropertyAuthor;
+using kit::PropertyCharCount;
+using kit::PropertyCodepage;
+using kit::PropertyComments;
+using kit::PropertyKeywords;
+using kit::PropertyLastAuthor;
+using kit::PropertyPageCount;
+using kit::PropertyRevNumber;
+using kit::PropertySubject;
+using kit::PropertyTemplate;
+using kit::PropertyTitle;
+using kit::PropertyWordCount;
+using kit::PutUint32;
+using kit::TransformClass;
+
 namespace {
 
 // {F29F85E0-4FF9-1068-AB91-08002B27B3D9}
