@@ -2,6 +2,8 @@
 
 #include "common/growing_text.h"
 #include "common/holder.h"
+#include "kit/files/file_errors.h"
+#include "kit/files/long_path.h"
 #include "kit/package/bytes.h"
 #include "patch/patch.h"
 
@@ -19,8 +21,7 @@ using kit::AppendUint16;
 using kit::AppendUint32;
 using kit::PutUint32;
 
-constexpr std::size_t CopyChunk = 8 << 20;    // bytes written at a time
-constexpr std::size_t PatchWindow = 2 << 20;  // bytes of the patch mapped at a time
+constexpr std::size_t CopyChunk = 1 << 20;    // bytes read and written at a time
 constexpr std::size_t DirectorySize = 16;     // IMAGE_RESOURCE_DIRECTORY
 constexpr std::size_t DirectoryEntrySize = 8; // IMAGE_RESOURCE_DIRECTORY_ENTRY
 constexpr std::size_t DataEntrySize = 16;     // IMAGE_RESOURCE_DATA_ENTRY
@@ -37,10 +38,6 @@ struct ViewTraits {
 
 std::uint64_t AlignUp(std::uint64_t value, std::uint64_t alignment) {
     return (value + alignment - 1) / alignment * alignment;
-}
-
-std::wstring ErrorText(DWORD code) {
-    return L"(error " + std::to_wstring(code) + L")";
 }
 
 // A resource type or name: a number, or a string when `name` is not empty.
@@ -110,11 +107,12 @@ class Stub {
 
 bool Stub::Open(const std::wstring& path, std::wstring& error) {
     path_ = path;
-    file_.reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.reset(CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!file_ || !GetFileSizeEx(file_.get(), &size)) {
-        error = path + L": cannot open the launcher stub " + ErrorText(GetLastError()) + L".";
+        error =
+            path + L": cannot open the launcher stub: " + ErrorWords(GetLastError(), path) + L".";
         return false;
     }
     size_ = std::uint64_t(size.QuadPart);
@@ -124,7 +122,8 @@ bool Stub::Open(const std::wstring& path, std::wstring& error) {
     if (mapping_)
         view_.reset(MapViewOfFile(mapping_.get(), FILE_MAP_READ, 0, 0, 0));
     if (!view_) {
-        error = path + L": cannot read the launcher stub " + ErrorText(GetLastError()) + L".";
+        error =
+            path + L": cannot read the launcher stub: " + ErrorWords(GetLastError(), path) + L".";
         return false;
     }
     IMAGE_DOS_HEADER dos = {};
@@ -397,19 +396,65 @@ std::vector<std::uint8_t> WriteResourceSection(const std::vector<Resource>& reso
     return section;
 }
 
-// Writes a file sequentially and keeps the PE checksum of what it wrote: the
-// sum of its 16-bit little-endian words with the carries added back in.
+// The PE checksum of a file as CheckSumMappedFile computes it: the sum of its
+// 16-bit little-endian words with the carries added back in, plus its length.
+class ImageChecksum {
+  public:
+    void Add(const std::uint8_t* bytes, std::size_t size) {
+        if (size > 0 && length_ % 2 != 0) { // the high byte of a word begun before
+            sum_ += std::uint64_t(*bytes) << 8;
+            ++bytes;
+            --size;
+            ++length_;
+        }
+        length_ += size;
+        // Whole words, summed in blocks small enough that a 32-bit partial sum
+        // cannot overflow: a loop the compiler turns into vector additions.
+        constexpr std::size_t BlockWords = 65536;
+        std::size_t words = size / 2;
+        while (words > 0) {
+            const std::size_t count = std::min(words, BlockWords);
+            std::uint32_t partial = 0;
+            for (std::size_t i = 0; i < count; ++i)
+                partial += std::uint32_t(bytes[2 * i]) | std::uint32_t(bytes[2 * i + 1]) << 8;
+            sum_ += partial;
+            bytes += 2 * count;
+            words -= count;
+        }
+        if (size % 2 != 0)
+            sum_ += *bytes; // the low byte of a word that the next bytes end
+    }
+
+    // The checksum of the bytes added, whose checksum field was 0.
+    DWORD Value() const {
+        std::uint64_t sum = sum_;
+        while (sum >> 16 != 0)
+            sum = (sum & 0xFFFF) + (sum >> 16);
+        return DWORD(sum + length_);
+    }
+
+  private:
+    std::uint64_t sum_ = 0;
+    std::uint64_t length_ = 0;
+};
+
+// Writes a file sequentially and keeps its checksum. A write that fails says
+// why in the last error; one that fell short, a full disk.
 class ImageWriter {
   public:
     explicit ImageWriter(HANDLE file) : file_(file) {}
 
     bool Write(const std::uint8_t* bytes, std::size_t size) {
-        Add(bytes, size);
+        checksum_.Add(bytes, size);
         while (size > 0) {
             const DWORD part = DWORD(std::min<std::size_t>(size, CopyChunk));
             DWORD written = 0;
-            if (!WriteFile(file_, bytes, part, &written, nullptr) || written != part)
+            if (!WriteFile(file_, bytes, part, &written, nullptr))
                 return false;
+            if (written != part) {
+                SetLastError(ERROR_DISK_FULL);
+                return false;
+            }
             bytes += part;
             size -= part;
         }
@@ -424,41 +469,11 @@ class ImageWriter {
         }
         return true;
     }
-    std::uint64_t position() const { return position_; }
-
-    // The checksum as CheckSumMappedFile computes it for the file written,
-    // whose checksum field was written as 0.
-    DWORD Checksum() const {
-        std::uint64_t sum = sum_;
-        while (sum >> 16 != 0)
-            sum = (sum & 0xFFFF) + (sum >> 16);
-        return DWORD(sum + position_);
-    }
+    DWORD Checksum() const { return checksum_.Value(); }
 
   private:
-    void Add(const std::uint8_t* bytes, std::size_t size) {
-        if (size > 0 && position_ % 2 != 0) {
-            sum_ += std::uint64_t(*bytes) << 8;
-            ++bytes;
-            --size;
-            ++position_;
-        }
-        std::size_t i = 0;
-        for (; i + 4 <= size; i += 4) {
-            std::uint32_t words = 0;
-            std::memcpy(&words, bytes + i, 4);
-            sum_ += words; // two words: 65536 is 1 in the folded sum
-        }
-        for (; i + 2 <= size; i += 2)
-            sum_ += std::uint64_t(bytes[i]) | std::uint64_t(bytes[i + 1]) << 8;
-        if (i < size)
-            sum_ += bytes[i];
-        position_ += size;
-    }
-
     HANDLE file_;
-    std::uint64_t sum_ = 0;
-    std::uint64_t position_ = 0;
+    ImageChecksum checksum_;
 };
 
 // `path` made full, or as it is when it cannot be.
@@ -474,7 +489,7 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
     BY_HANDLE_FILE_INFORMATION info[2] = {};
     bool opened = true;
     for (int i = 0; i < 2; ++i) {
-        const FileHandle file(CreateFileW((i == 0 ? a : b).c_str(), 0,
+        const FileHandle file(CreateFileW(LongPathForm(i == 0 ? a : b).c_str(), 0,
                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
         opened = opened && file && GetFileInformationByHandle(file.get(), &info[i]);
@@ -487,68 +502,174 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
            CSTR_EQUAL;
 }
 
-// A new file beside `output` that is removed when the value goes, unless it
-// was renamed to `output`.
-class TemporaryOutput {
+// A rename or delete that a virus scanner or an indexer holding the file for
+// a moment refuses: access denied or a sharing violation.
+bool MayPassSoon(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_LOCK_VIOLATION;
+}
+
+// Calls `step` (a rename or a delete that sets the last error on failure)
+// until it succeeds, fails for another reason, or FileStepRetryMs have
+// passed; `tries` says how often it was called.
+template <typename Step> bool RetryWhileHeld(Step step, int& tries) {
+    tries = 0;
+    for (DWORD waited = 0;; waited += FileStepRetryPauseMs) {
+        ++tries;
+        if (step())
+            return true;
+        const DWORD error = GetLastError();
+        if (!MayPassSoon(error) || waited >= FileStepRetryMs)
+            return false;
+        Sleep(FileStepRetryPauseMs);
+        SetLastError(error);
+    }
+}
+
+// "it is in use by another program (error 32), 21 tries in 5 s"
+std::wstring AfterTries(DWORD error, const std::wstring& path, int tries) {
+    std::wstring words = ErrorWords(error, path);
+    if (tries > 1)
+        words += L", " + std::to_wstring(tries) + L" tries in " +
+                 std::to_wstring(FileStepRetryMs / 1000) + L" s";
+    return words;
+}
+
+bool Exists(const std::wstring& path) {
+    return GetFileAttributesW(LongPathForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Removes `path`, which the pack made; true when it is gone. Otherwise
+// `problem` says why, naming the file.
+bool RemoveOwnFile(const std::wstring& path, std::wstring& problem) {
+    int tries = 0;
+    if (RetryWhileHeld([&path] { return DeleteFileW(LongPathForm(path).c_str()) != FALSE; },
+                       tries) ||
+        GetLastError() == ERROR_FILE_NOT_FOUND)
+        return true;
+    problem = path + L" could not be removed: " + AfterTries(GetLastError(), path, tries) + L".";
+    return false;
+}
+
+// The launcher while it is written: "<output>.partial" beside the output,
+// which replaces the output only when it is complete. An earlier launcher is
+// moved aside to "<output>.previous" first and removed once the new one is in
+// its place (put back when that fails): a file renamed over another is
+// written out to disk before the rename returns on Linux's ext4, where Wine
+// runs. Files of these names that an earlier pack left, when it was ended
+// before it was done, are removed first, and the notes say so.
+class PartialLauncher {
   public:
-    bool Create(const std::wstring& output, std::wstring& error) {
-        const std::wstring full = FullPath(output);
-        const std::wstring directory = full.substr(0, full.find_last_of(L"\\/") + 1);
-        wchar_t name[MAX_PATH] = {}; // what GetTempFileNameW writes, terminator included
-        if (directory.empty() || GetTempFileNameW(directory.c_str(), L"pk", 0, name) == 0) {
-            error =
-                output + L": cannot write a file in its folder " + ErrorText(GetLastError()) + L".";
-            return false;
+    explicit PartialLauncher(const std::wstring& output)
+        : output_(output), partial_(output + PartialSuffix), previous_(output + PreviousSuffix) {}
+    ~PartialLauncher() {
+        std::wstring ignored;
+        Discard(ignored);
+    }
+    PartialLauncher(const PartialLauncher&) = delete;
+    PartialLauncher& operator=(const PartialLauncher&) = delete;
+
+    bool Create(std::vector<std::wstring>& notes, std::wstring& error) {
+        for (const std::wstring* leftover : {&partial_, &previous_}) {
+            if (!Exists(*leftover))
+                continue;
+            std::wstring problem;
+            if (!RemoveOwnFile(*leftover, problem)) {
+                error = L"an earlier pack left " + problem +
+                        L" Another pack may be writing this launcher now.";
+                return false;
+            }
+            notes.push_back(L"removed " + *leftover +
+                            L", which an earlier pack left when it was ended before it was done");
         }
-        path_ = name;
-        // The file just made, opened as it is: truncating it would have the
-        // file system flush the whole launcher when it is closed.
-        file.reset(CreateFileW(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+        file.reset(CreateFileW(LongPathForm(partial_).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                               nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file) {
-            error = path_ + L": cannot write " + ErrorText(GetLastError()) + L".";
+            const DWORD error_ = GetLastError();
+            error = output_ + L": cannot write a file in its folder: " +
+                    ErrorWords(error_, partial_) + L".";
             return false;
         }
+        created_ = true;
         return true;
     }
-    // Puts the launcher in place of `output`. An earlier launcher there is
-    // moved aside first and removed once the new one is in its place (put
-    // back when it cannot be): a file renamed over another is written out
-    // to disk before the rename returns on Linux's ext4, where Wine runs.
-    bool Commit(const std::wstring& output, std::wstring& error) {
-        if (!file.close())
-            return Fail(output, error);
-        const std::wstring aside = path_ + L".old";
-        const bool replacing = GetFileAttributesW(output.c_str()) != INVALID_FILE_ATTRIBUTES;
-        if (replacing && !MoveFileExW(output.c_str(), aside.c_str(), 0))
-            return Fail(output, error);
-        if (!MoveFileExW(path_.c_str(), output.c_str(), 0)) {
-            Fail(output, error);
-            if (replacing)
-                MoveFileExW(aside.c_str(), output.c_str(), 0);
-            return false;
+
+    bool Commit(std::wstring& error) {
+        if (!file.close()) {
+            error = partial_ + L": cannot write: " + ErrorWords(GetLastError(), partial_) + L".";
+            return Discard(error);
         }
-        path_.clear();
-        if (replacing)
-            DeleteFileW(aside.c_str());
+        const std::wstring output = LongPathForm(output_);
+        const std::wstring partial = LongPathForm(partial_);
+        const std::wstring previous = LongPathForm(previous_);
+        const bool replacing = Exists(output_);
+        int tries = 0;
+        if (replacing &&
+            !RetryWhileHeld(
+                [&] { return MoveFileExW(output.c_str(), previous.c_str(), 0) != FALSE; }, tries)) {
+            error = output_ + L": the earlier launcher cannot be replaced: " +
+                    AfterTries(GetLastError(), output_, tries) + L"; it is as it was.";
+            return Discard(error);
+        }
+        if (!RetryWhileHeld(
+                [&] { return MoveFileExW(partial.c_str(), output.c_str(), 0) != FALSE; }, tries)) {
+            error = output_ + L": the launcher cannot be put in place: " +
+                    AfterTries(GetLastError(), output_, tries) + L".";
+            int backTries = 0;
+            if (replacing &&
+                !RetryWhileHeld(
+                    [&] { return MoveFileExW(previous.c_str(), output.c_str(), 0) != FALSE; },
+                    backTries))
+                error += L" The earlier launcher is " + previous_ +
+                         L": it could not be put back (" +
+                         AfterTries(GetLastError(), previous_, backTries) + L").";
+            return Discard(error);
+        }
+        created_ = false;
+        std::wstring problem;
+        if (replacing && !RemoveOwnFile(previous_, problem))
+            leftover = L"the earlier launcher, " + problem;
         return true;
     }
-    ~TemporaryOutput() {
+
+    // Removes the partial file after a failure, adding to `error` when it
+    // cannot be removed; always false.
+    bool Discard(std::wstring& error) {
         file.reset();
-        if (!path_.empty())
-            DeleteFileW(path_.c_str());
-    }
-
-    FileHandle file;
-
-  private:
-    bool Fail(const std::wstring& output, std::wstring& error) const {
-        error = output + L": cannot write " + ErrorText(GetLastError()) + L".";
+        std::wstring problem;
+        if (created_ && !RemoveOwnFile(partial_, problem))
+            error += L" " + problem;
+        created_ = false;
         return false;
     }
 
-    std::wstring path_;
+    FileHandle file;
+    std::wstring leftover; // after a commit: a file that could not be cleaned away, and why
+
+  private:
+    std::wstring output_, partial_, previous_;
+    bool created_ = false;
 };
+
+// What identifies the contents of an open file for as long as it is not
+// written to: its size and the time it was last written.
+struct FileState {
+    std::uint64_t size = 0;
+    FILETIME written = {};
+};
+
+bool ReadFileState(HANDLE file, FileState& state) {
+    BY_HANDLE_FILE_INFORMATION info = {};
+    if (!GetFileInformationByHandle(file, &info))
+        return false;
+    state.size = std::uint64_t(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+    state.written = info.ftLastWriteTime;
+    return true;
+}
+
+bool SameState(const FileState& a, const FileState& b) {
+    return a.size == b.size && CompareFileTime(&a.written, &b.written) == 0;
+}
 
 bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSection,
                    std::uint64_t payloadOffset, HANDLE patch, std::uint64_t patchSize,
@@ -567,6 +688,10 @@ bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSe
     IMAGE_OPTIONAL_HEADER64& optional = headers.OptionalHeader;
     sections[stub.resources].Misc.VirtualSize = DWORD(virtualSize);
     sections[stub.resources].SizeOfRawData = DWORD(rawSize);
+    // Read-only, whatever the linker wrote: Windows maps writable image
+    // pages copy-on-write and charges the whole payload to the commit limit
+    // at start. Nothing writes to the resources.
+    sections[stub.resources].Characteristics &= ~DWORD(IMAGE_SCN_MEM_WRITE);
     for (std::size_t i = stub.resources + 1; i < sections.size(); ++i) {
         sections[i].VirtualAddress += DWORD(virtualShift);
         if (sections[i].SizeOfRawData != 0)
@@ -589,41 +714,48 @@ bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSe
     std::memcpy(head.data() + stub.sectionTableOffset, sections.data(),
                 sections.size() * sizeof(IMAGE_SECTION_HEADER));
 
+    const auto writeFailed = [&error] {
+        error = L"cannot write: " + ErrorWords(GetLastError()) + L".";
+        return false;
+    };
     ImageWriter writer(output);
     const std::uint64_t tail = old.PointerToRawData + std::uint64_t(old.SizeOfRawData);
-    bool written = writer.Write(head.data(), head.size()) &&
-                   writer.Write(resourceSection.data(), resourceSection.size()) &&
-                   writer.Zeros(payloadOffset - resourceSection.size());
-    // The patch is written from its pages in the cache, a window at a time:
-    // no copy of it is made, and no more of it is mapped than a window.
-    const KernelHandle mapping(CreateFileMappingW(patch, nullptr, PAGE_READONLY, 0, 0, nullptr));
-    for (std::uint64_t copied = 0; written && copied < patchSize; copied += PatchWindow) {
-        const std::size_t size =
-            std::size_t(std::min<std::uint64_t>(PatchWindow, patchSize - copied));
-        const Holder<ViewTraits> view(mapping
-                                          ? MapViewOfFile(mapping.get(), FILE_MAP_READ,
-                                                          DWORD(copied >> 32), DWORD(copied), size)
-                                          : nullptr);
-        if (!view) {
-            error = L"the patch could not be read " + ErrorText(GetLastError()) + L".";
+    if (!writer.Write(head.data(), head.size()) ||
+        !writer.Write(resourceSection.data(), resourceSection.size()) ||
+        !writer.Zeros(payloadOffset - resourceSection.size()))
+        return writeFailed();
+    // The patch is read in large pieces, one after the other, into one
+    // buffer: its size does not grow with the patch.
+    std::vector<std::uint8_t> buffer(std::size_t(std::min<std::uint64_t>(CopyChunk, patchSize)));
+    for (std::uint64_t copied = 0; copied < patchSize;) {
+        const DWORD wanted = DWORD(std::min<std::uint64_t>(buffer.size(), patchSize - copied));
+        DWORD read = 0;
+        if (!ReadFile(patch, buffer.data(), wanted, &read, nullptr)) {
+            error = L"the patch could not be read: " + ErrorWords(GetLastError()) + L".";
             return false;
         }
-        written = writer.Write(static_cast<const std::uint8_t*>(view.get()), size);
+        if (read == 0) {
+            error = L"the patch changed while it was packed: it ended after " +
+                    std::to_wstring(copied) + L" of its " + std::to_wstring(patchSize) + L" bytes.";
+            return false;
+        }
+        if (!writer.Write(buffer.data(), read))
+            return writeFailed();
+        copied += read;
     }
-    written = written && writer.Zeros(rawSize - virtualSize) &&
-              writer.Write(stub.bytes() + tail, std::size_t(stub.size() - tail));
+    if (!writer.Zeros(rawSize - virtualSize) ||
+        !writer.Write(stub.bytes() + tail, std::size_t(stub.size() - tail)))
+        return writeFailed();
     const DWORD checksum = writer.Checksum();
     const std::size_t checksumAt = stub.ntOffset + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) +
                                    offsetof(IMAGE_OPTIONAL_HEADER64, CheckSum);
     LARGE_INTEGER position = {};
     position.QuadPart = LONGLONG(checksumAt);
     DWORD checksumWritten = 0;
-    if (!written || !SetFilePointerEx(output, position, nullptr, FILE_BEGIN) ||
+    if (!SetFilePointerEx(output, position, nullptr, FILE_BEGIN) ||
         !WriteFile(output, &checksum, sizeof checksum, &checksumWritten, nullptr) ||
-        checksumWritten != sizeof checksum) {
-        error = L"the launcher could not be written " + ErrorText(GetLastError()) + L".";
-        return false;
-    }
+        checksumWritten != sizeof checksum)
+        return writeFailed();
     packed.payloadSize = patchSize;
     packed.payloadOffset = old.PointerToRawData + payloadOffset;
     packed.payloadRva = DWORD(old.VirtualAddress + payloadOffset);
@@ -642,6 +774,21 @@ bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
                     (input == &stubPath ? L"stub" : L"patch") + L"; write it to another file.";
             return false;
         }
+    }
+    // The output is a launcher file or nothing yet: never a folder, and not
+    // a file that its owner made read-only.
+    const DWORD outputAttributes = GetFileAttributesW(LongPathForm(output).c_str());
+    if (outputAttributes != INVALID_FILE_ATTRIBUTES &&
+        (outputAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        error = output + L": it is a folder; give the path of the launcher file to write. "
+                         L"Nothing was changed.";
+        return false;
+    }
+    if (outputAttributes != INVALID_FILE_ATTRIBUTES &&
+        (outputAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        error = output + L": it is read-only, so it is not replaced; clear its read-only "
+                         L"attribute (attrib -r) or write another file. Nothing was changed.";
+        return false;
     }
     error = BrandingProblem(branding);
     if (!error.empty())
@@ -674,22 +821,35 @@ bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
         return false;
     }
 
-    const FileHandle patch(CreateFileW(patchPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER patchSize = {};
-    if (!patch || !GetFileSizeEx(patch.get(), &patchSize)) {
-        error = patchPath + L": cannot read the patch " + ErrorText(GetLastError()) + L".";
+    // Held from before the check until the copy is done: no one else can
+    // write to the patch through Windows meanwhile. What the state at the
+    // start and the end tells apart is a change made past that.
+    const FileHandle patch(CreateFileW(LongPathForm(patchPath).c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    FileState before;
+    if (!patch || !ReadFileState(patch.get(), before)) {
+        error =
+            patchPath + L": cannot read the patch: " + ErrorWords(GetLastError(), patchPath) + L".";
         return false;
     }
-    if (patchSize.QuadPart == 0) {
+    if (before.size == 0) {
         error = patchPath + L": the patch is empty.";
+        return false;
+    }
+    if (before.size > MaximumPayloadSize) {
+        error = patchPath + L": the patch has " + std::to_wstring(before.size) +
+                L" bytes, more than the " + std::to_wstring(MaximumPayloadSize) +
+                L" bytes (1.5 GiB) that a launcher carries: Windows allows an executable image "
+                L"2 GB (Microsoft, x64 software conventions, \"Image format\"), and images "
+                L"well below that already fail to load.";
         return false;
     }
     Resource payload;
     payload.type.name = PayloadResourceType;
     payload.name.name = PayloadResourceName;
     payload.language = LauncherLanguage;
-    payload.size = std::uint64_t(patchSize.QuadPart);
+    payload.size = before.size;
     payload.streamed = true;
     resources.push_back(payload);
     std::sort(resources.begin(), resources.end());
@@ -718,11 +878,27 @@ bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
             return false;
         }
     }
-    TemporaryOutput temporary;
-    return temporary.Create(output, error) &&
-           WriteLauncher(stub, section, payloadOffset, patch.get(), payload.size,
-                         temporary.file.get(), packed, error) &&
-           temporary.Commit(output, error);
+    PartialLauncher partial(output);
+    if (!partial.Create(packed.notes, error))
+        return false;
+    if (!WriteLauncher(stub, section, payloadOffset, patch.get(), payload.size, partial.file.get(),
+                       packed, error)) {
+        error = (error.rfind(L"the patch", 0) == 0 ? patchPath : output + PartialSuffix) + L": " +
+                error;
+        return partial.Discard(error);
+    }
+    FileState after;
+    if (!ReadFileState(patch.get(), after) || !SameState(before, after)) {
+        error = patchPath + L": the patch changed while it was packed (its size or its time of "
+                            L"writing is not what it was); pack it again once nothing writes "
+                            L"to it.";
+        return partial.Discard(error);
+    }
+    if (!partial.Commit(error))
+        return false;
+    if (!partial.leftover.empty())
+        packed.notes.push_back(partial.leftover);
+    return true;
 }
 
 } // namespace kit

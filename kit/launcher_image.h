@@ -7,9 +7,12 @@
 
 #include "kit/catalogue_brand.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kit {
 
@@ -40,21 +43,37 @@ struct PackedLauncher {
     std::uint64_t payloadOffset = 0; // in the file, a multiple of PageSize
     std::uint32_t payloadRva = 0;    // in the image, a multiple of PageSize
     std::uint64_t imageSize = 0;     // SizeOfImage
+    // What the pack did beside writing the launcher, for the user: files of
+    // an earlier pack it removed, a file it could not clean away.
+    std::vector<std::wstring> notes;
 };
+
+// The names of the files beside the output while a pack writes it: the new
+// launcher until it is complete, and an earlier launcher while it is replaced.
+constexpr wchar_t PartialSuffix[] = L".partial";
+constexpr wchar_t PreviousSuffix[] = L".previous";
+
+// How long a rename or delete that a scanner refuses (access denied, a
+// sharing violation) is tried again, and the pause between tries.
+constexpr DWORD FileStepRetryMs = 5000;
+constexpr DWORD FileStepRetryPauseMs = 250;
 
 // Writes to `output` a launcher whose resources are those of `stub`, with
 // message 307 branded as `branding` says (BrandingProblem must be empty),
-// and the file `patch`, byte for byte, as "MSP"/"IDR_MSP"/1033. The launcher
-// is written to a temporary file beside `output` that replaces `output` only
-// when complete. False, with `error` saying why, when `output` names the stub
-// or the patch, the stub is no launcher stub (no 64-bit program with the
-// catalogue, pages of 4096 bytes and its resources last but for its
-// relocations), is signed or already carries a patch, the branding does not
-// fit, the launcher would be larger than ImageSizeLimit, or `check` (when
-// given) refuses the patch with a message; then no launcher is left and an
-// earlier `output` is as it was. From before `check` reads the patch until it
-// is copied, no one can write to it. The patch is streamed: the memory used
-// does not grow with it.
+// and the file `patch`, byte for byte, as "MSP"/"IDR_MSP"/1033, in a
+// resource section that is not writable. The launcher is written to
+// "<output>.partial", which replaces `output` only when complete (renames
+// that a scanner refuses for a moment are tried again for FileStepRetryMs).
+// False, with `error` saying why, when `output` names the stub or the patch,
+// a folder or a read-only file, the stub is no launcher stub (no 64-bit
+// program with the catalogue, pages of 4096 bytes and its resources last but
+// for its relocations), is signed or already carries a patch, the branding
+// does not fit, the patch is larger than MaximumPayloadSize, `check` (when
+// given) refuses the patch with a message, or the patch changed while it was
+// copied; then no launcher is left and an earlier `output` is as it was.
+// From before `check` reads the patch until it is copied, no one can write to
+// it through Windows. The patch is streamed: the memory used does not grow
+// with it. Every path may be longer than MAX_PATH.
 using PatchCheck = std::function<std::wstring(const std::wstring& patch)>;
 bool PackLauncher(const std::wstring& stub, const std::wstring& patch, const Branding& branding,
                   const std::wstring& output, const PatchCheck& check, PackedLauncher& packed,

@@ -32,13 +32,17 @@ constexpr wchar_t Usage[] =
     L"it\n"
     L"  --version                                         the kit's version";
 
+bool IsConsole(DWORD stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(stream), &mode) != FALSE;
+}
+
 // Writes `text` and a line end: to a console as it is, elsewhere (a file, a
 // pipe, a build log) in UTF-8.
 void Print(DWORD stream, const std::wstring& text) {
     const HANDLE handle = GetStdHandle(stream);
-    DWORD mode = 0;
     DWORD written = 0;
-    if (GetConsoleMode(handle, &mode)) {
+    if (IsConsole(stream)) {
         const std::wstring line = text + L"\n";
         WriteConsoleW(handle, line.data(), DWORD(line.size()), &written, nullptr);
         return;
@@ -179,6 +183,8 @@ int Pack(const std::vector<std::wstring>& arguments) {
             [&facts](const std::wstring& path) { return kit::CheckPatchPackage(path, facts); },
             packed, error))
         return Refuse(error);
+    for (const std::wstring& note : packed.notes)
+        Say(L"patchkit: " + note);
     Say(L"patchkit: " + patch + L": " + UsableNote(facts));
     const std::wstring japanese = branding.makerJa.empty() ? branding.maker : branding.makerJa;
     Say(L"patchkit: wrote " + output + L": the patch (" + std::to_wstring(packed.payloadSize) +
@@ -186,7 +192,11 @@ int Pack(const std::vector<std::wstring>& arguments) {
         L"), message 307 naming " +
         (branding.maker.empty() ? std::wstring(L"the catalogue's own maker")
                                 : L"'" + branding.maker + L"' ('" + japanese + L"' in Japanese)") +
-        L". Sign it now, then inspect it with \"patchkit inspect " + output + L"\".");
+        L".");
+    // The next steps, for a vendor at a prompt; a build or a pipeline that
+    // reads the output knows them.
+    if (IsConsole(STD_OUTPUT_HANDLE))
+        Say(L"patchkit: sign it now, then inspect it with \"patchkit inspect " + output + L"\".");
     return Done;
 }
 

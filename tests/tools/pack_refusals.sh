@@ -16,12 +16,12 @@ rm -rf "$work"
 mkdir -p "$work/out"
 out=$work/out/Launcher.exe
 
-# The inputs to refuse: a patch the launcher cannot use, one larger than an
-# image can carry (sparse), a signed stub.
+# The inputs to refuse: a patch the launcher cannot use, one larger than a
+# launcher carries (sparse), a signed stub.
 run "$writer" "Z:$work/unusable.msp" --summary-only --text "2=Patch" \
     --text "5=1.1.0.0;1.0.0.0" --text "7={6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}" ||
     fail "the writer failed"
-truncate -s 2G "$work/large.msp"
+truncate -s 1610612737 "$work/large.msp" # a byte more than a launcher carries
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
     -subj "/CN=PatchLauncher pack test" > "$work/openssl.log" 2>&1 &&
     osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -h sha256 -in "$stub" \
@@ -56,7 +56,7 @@ sample="--patch Z:$patch --stub Z:$stub"
 long=$(printf '%021d' 0 | tr 0 x)
 refused 1 "PID_KEYWORDS (Keywords) '1.1.0.0;1.0.0.0' has the target entry '1.0.0.0', which is not followed by \",\"" \
     --patch "Z:$work/unusable.msp" --stub "Z:$stub"
-refused 1 "more than the 2 GB (2147483648 bytes) that Windows allows an executable image" \
+refused 1 "the patch has 1610612737 bytes, more than the 1610612736 bytes (1.5 GiB) that a launcher carries" \
     --patch "Z:$work/large.msp" --stub "Z:$stub"
 refused 1 "cannot read the patch" --patch "Z:$work/missing.msp" --stub "Z:$stub"
 refused 1 "patchkit.exe: not a launcher stub: its sections are not aligned to pages of 4096 bytes" \
@@ -95,6 +95,70 @@ if run "$patchkit" pack $sample --out "Z:$work/missing/Launcher.exe" > "$work/pa
     fail "pack into a missing folder:"; cat "$work/pack.log"
 else
     echo "ok   pack refuses a folder that is not there"
+fi
+
+# The output is a launcher file or nothing: a folder or a read-only file is
+# refused and left as it was.
+untouched() { # OUT KIND MESSAGE
+    target=$1 kind=$2 what=$3
+    before=$(ls -lR "$target" | md5sum)
+    if run "$patchkit" pack $sample --out "Z:$target" > "$work/pack.log" 2>&1; then
+        fail "pack over a $kind exited 0"
+    elif ! tr -d '\r' < "$work/pack.log" | grep -qF -- "$what"; then
+        fail "pack over a $kind: expected \"$what\" in:"; cat "$work/pack.log"
+    elif [ "$(ls -lR "$target" | md5sum)" != "$before" ] || [ "$(ls "$work/out")" != "$(basename "$target")" ]; then
+        fail "pack over a $kind changed it or left $(ls "$work/out")"
+    else
+        echo "ok   pack refuses a $kind and leaves it as it was"
+    fi
+}
+rm -rf "$work/out" && mkdir -p "$work/out/Launcher.exe" && echo kept > "$work/out/Launcher.exe/file"
+untouched "$work/out/Launcher.exe" folder "Launcher.exe: it is a folder"
+rm -rf "$work/out" && mkdir -p "$work/out" && printf 'an earlier launcher' > "$out" && chmod a-w "$out"
+untouched "$out" "read-only file" "Launcher.exe: it is read-only, so it is not replaced"
+chmod u+w "$out"
+
+# A pack that was ended before it was done left its partial launcher and the
+# earlier one moved aside: the next pack removes both, says so, and packs.
+rm -rf "$work/out" && mkdir -p "$work/out"
+printf 'half a launcher' > "$out.partial" && printf 'an earlier launcher' > "$out.previous"
+if run "$patchkit" pack --patch "Z:$patch" --out "Z:$out" > "$work/pack.log" 2>&1 &&
+    cmp -s "$out" "$build/PatchLauncher.exe" && [ "$(ls "$work/out")" = Launcher.exe ] &&
+    [ "$(grep -c "which an earlier pack left when it was ended before it was done" "$work/pack.log")" = 2 ]; then
+    echo "ok   pack removes what an earlier pack left, says so, and packs"
+else
+    fail "pack after a pack that was ended left $(ls "$work/out"):"; cat "$work/pack.log"
+fi
+
+# Paths beyond MAX_PATH: a launcher 300 characters deep is the build's, byte
+# for byte.
+deep=$work/$(printf '%0100d' 0 | tr 0 d)/$(printf '%0100d' 0 | tr 0 e)/$(printf '%060d' 0 | tr 0 f)
+mkdir -p "$deep"
+if run "$patchkit" pack --patch "Z:$patch" --out "Z:$deep/Launcher.exe" > "$work/pack.log" 2>&1 &&
+    cmp -s "$deep/Launcher.exe" "$build/PatchLauncher.exe" && [ "$(ls "$deep")" = Launcher.exe ]; then
+    echo "ok   a launcher at a path of $(printf 'Z:%s/Launcher.exe' "$deep" | wc -c) characters is the build's"
+else
+    fail "pack to a path of $(printf 'Z:%s/Launcher.exe' "$deep" | wc -c) characters:"; cat "$work/pack.log"
+fi
+rm -rf "$work/$(printf '%0100d' 0 | tr 0 d)"
+
+# A full disk: a tmpfs too small for the launcher (where the suite may mount
+# one). The message names the file and says the disk is full; nothing is left.
+full=$work/full
+mkdir -p "$full"
+if [ "$(id -u)" = 0 ] && mount -t tmpfs -o size=64k tmpfs "$full" 2> "$work/mount.log"; then
+    if run "$patchkit" pack $sample --out "Z:$full/Launcher.exe" > "$work/pack.log" 2>&1; then
+        fail "pack on a full disk exited 0"
+    elif ! tr -d '\r' < "$work/pack.log" | grep -qF "Launcher.exe.partial: cannot write: the disk is full (error 112)"; then
+        fail "pack on a full disk says:"; cat "$work/pack.log"
+    elif [ -n "$(ls "$full")" ]; then
+        fail "pack on a full disk left $(ls "$full")"
+    else
+        echo "ok   pack on a full disk says so, naming the file, and leaves nothing"
+    fi
+    umount "$full"
+else
+    echo "skip pack on a full disk: no small tmpfs can be mounted here ($(id -un), $(cat "$work/mount.log" 2>/dev/null))"
 fi
 
 # Taken: the sample patch with the stub beside patchkit is the build's

@@ -144,6 +144,21 @@ TEST_P(PackedImage, HeadersDescribeTheImageAndItsChecksum) {
     EXPECT_EQ(stored, optional.CheckSum);
 }
 
+TEST_P(PackedImage, KeepsTheResourceSectionReadOnly) {
+    const DWORD rva =
+        image_.headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
+    for (std::size_t i = 0; i < image_.sections.size(); ++i) {
+        if (image_.sections[i].VirtualAddress != rva)
+            continue;
+        const DWORD flags = image_.sections[i].Characteristics;
+        EXPECT_EQ(flags & IMAGE_SCN_MEM_WRITE, 0u) << std::hex << flags;
+        EXPECT_EQ(flags, stub_.sections[i].Characteristics & ~DWORD(IMAGE_SCN_MEM_WRITE))
+            << std::hex << flags << ": the stub's other flags";
+        return;
+    }
+    FAIL() << "no resource section";
+}
+
 TEST_P(PackedImage, IsTheSameBytesWhenPackedAgainElsewhere) {
     test::ScratchDirectory elsewhere;
     const std::wstring again = elsewhere.file(L"Again.exe");
@@ -152,5 +167,110 @@ TEST_P(PackedImage, IsTheSameBytesWhenPackedAgainElsewhere) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BuildsLauncherAndAnOddPayload, PackedImage, testing::Bool());
+
+// Packing the sample patch over an earlier launcher in a folder of its own,
+// in this process.
+class PackOver : public testing::Test {
+  protected:
+    void SetUp() override {
+        const std::wstring launcher = test::FullPath(PATCH_LAUNCHER_EXE);
+        stub_ = launcher.substr(0, launcher.find_last_of(L'\\') + 1) + kit::StubFileName;
+        output_ = scratch_.file(L"Launcher.exe");
+        test::WriteFileText(output_, "an earlier launcher");
+    }
+
+    bool Pack(const kit::PatchCheck& check = nullptr) {
+        kit::PackedLauncher packed;
+        return kit::PackLauncher(stub_, EMBEDDED_PATCH_FILE, kit::Branding(), output_, check,
+                                 packed, error_);
+    }
+
+    test::ScratchDirectory scratch_;
+    std::wstring stub_, output_, error_;
+};
+
+// Opens the earlier launcher as a virus scanner does, without letting it be
+// renamed or deleted, for `holdMs` (or until the test ends).
+class Scanner {
+  public:
+    Scanner(const std::wstring& path, DWORD holdMs)
+        : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
+          release_(CreateThread(nullptr, 0, Release, this, 0, nullptr)), holdMs_(holdMs) {}
+    ~Scanner() {
+        WaitForSingleObject(release_.get(), INFINITE);
+        file_.reset();
+    }
+    bool holding() const { return file_ && release_; }
+
+  private:
+    static DWORD WINAPI Release(void* self) {
+        Scanner& scanner = *static_cast<Scanner*>(self);
+        if (scanner.holdMs_ != INFINITE) {
+            Sleep(scanner.holdMs_);
+            scanner.file_.reset();
+        }
+        return 0;
+    }
+    FileHandle file_;
+    KernelHandle release_;
+    DWORD holdMs_;
+};
+
+TEST_F(PackOver, WaitsForAScannerThatHoldsTheEarlierLauncherForAMoment) {
+    Scanner scanner(output_, 1000);
+    ASSERT_TRUE(scanner.holding()) << GetLastError();
+    EXPECT_TRUE(Pack()) << test::Narrow(error_);
+    EXPECT_TRUE(test::ReadFileBytes(output_) ==
+                test::ReadFileBytes(test::FullPath(PATCH_LAUNCHER_EXE)));
+    EXPECT_EQ(test::ListDirectory(scratch_.path()), std::vector<std::wstring>{L"Launcher.exe"});
+}
+
+TEST_F(PackOver, CountsItsTriesWhenTheEarlierLauncherStaysHeld) {
+    {
+        Scanner scanner(output_, kit::FileStepRetryMs + 2000);
+        ASSERT_TRUE(scanner.holding()) << GetLastError();
+        EXPECT_FALSE(Pack());
+    }
+    const std::string error = test::Narrow(error_);
+    EXPECT_NE(error.find("Launcher.exe: the earlier launcher cannot be replaced: it is in use by "
+                         "another program (error 32), "),
+              std::string::npos)
+        << error;
+    EXPECT_NE(error.find(" tries in 5 s; it is as it was."), std::string::npos) << error;
+    EXPECT_EQ(test::ReadFileBytes(output_),
+              (std::vector<std::uint8_t>{'a', 'n', ' ', 'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'l',
+                                         'a', 'u', 'n', 'c', 'h', 'e', 'r'}));
+    EXPECT_EQ(test::ListDirectory(scratch_.path()), std::vector<std::wstring>{L"Launcher.exe"});
+}
+
+TEST_F(PackOver, RefusesAPatchThatChangedWhileItWasPacked) {
+    // Another program writes to the patch past the pack's share modes, as a
+    // Linux pipeline step can: here only its time of writing moves on.
+    const std::wstring patch = scratch_.file(L"patch.msp");
+    ASSERT_TRUE(CopyFileW(EMBEDDED_PATCH_FILE, patch.c_str(), FALSE));
+    kit::PackedLauncher packed;
+    const bool written = kit::PackLauncher(
+        stub_, patch, kit::Branding(), output_,
+        [](const std::wstring& path) {
+            const FileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            FILETIME later = {};
+            GetSystemTimeAsFileTime(&later);
+            later.dwHighDateTime += 1;
+            return file && SetFileTime(file.get(), nullptr, nullptr, &later)
+                       ? std::wstring()
+                       : L"the test could not touch the patch";
+        },
+        packed, error_);
+    EXPECT_FALSE(written);
+    EXPECT_NE(test::Narrow(error_).find("patch.msp: the patch changed while it was packed"),
+              std::string::npos)
+        << test::Narrow(error_);
+    EXPECT_EQ(test::ReadFileBytes(output_).size(), 19u) << "the earlier launcher stays";
+    EXPECT_EQ(test::ListDirectory(scratch_.path()),
+              (std::vector<std::wstring>{L"Launcher.exe", L"patch.msp"}));
+}
 
 } // namespace
