@@ -194,9 +194,10 @@ class PackOver : public testing::Test {
 class Scanner {
   public:
     Scanner(const std::wstring& path, DWORD holdMs)
-        : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        : holdMs_(holdMs),
+          file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)),
-          release_(CreateThread(nullptr, 0, Release, this, 0, nullptr)), holdMs_(holdMs) {}
+          release_(CreateThread(nullptr, 0, Release, this, 0, nullptr)) {}
     ~Scanner() {
         WaitForSingleObject(release_.get(), INFINITE);
         file_.reset();
@@ -212,9 +213,10 @@ class Scanner {
         }
         return 0;
     }
+    // In this order: the thread that release_ starts reads the others.
+    DWORD holdMs_;
     FileHandle file_;
     KernelHandle release_;
-    DWORD holdMs_;
 };
 
 TEST_F(PackOver, WaitsForAScannerThatHoldsTheEarlierLauncherForAMoment) {
