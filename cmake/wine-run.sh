@@ -8,6 +8,18 @@ if [ -z "$WINEPREFIX" ]; then
 fi
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+# A program named without a folder (cmd, reg.exe, msiexec) is given with
+# Windows' system folder, where Wine keeps its own programs. For a bare name
+# Wine's loader does not search: it starts start.exe, which finds the program
+# with ShellExecuteEx and starts it as a second process, a step a command
+# prompt does not take and one that has failed on a loaded machine
+# ("ShellExecuteEx failed: Internal error").
+case "${1:-}" in
+*/* | *\\* | *:* | "") ;;
+*.exe | *.EXE) program=$1 && shift && set -- "C:\\windows\\system32\\$program" "$@" ;;
+*.*) ;;
+*) program=$1 && shift && set -- "C:\\windows\\system32\\$program.exe" "$@" ;;
+esac
 if [ -x /usr/lib/wine/wine64 ]; then
     exec /usr/lib/wine/wine64 "$@"
 fi

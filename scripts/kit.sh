@@ -3,17 +3,25 @@
 #
 # Writes the release kit, DIST_DIR/PatchLauncher-kit-VERSION.zip (default:
 # dist/ in the source tree; VERSION from the file VERSION): the launcher stub
-# and patchkit.exe of BUILD_DIR (default: build/, built first unless
-# KIT_BUILT=1), README.txt (kit/README.txt with the version, CR LF line ends)
-# and SHA256SUMS. The same files give the same zip, byte for byte: entries in
-# name order, one fixed time (1980-01-01 00:00), no owner, permission or
-# other host fields (the MS-DOS archive attribute alone), deflate at level 9.
+# and patchkit.exe of BUILD_DIR (default: build/), README.txt (kit/README.txt
+# with the version, CR LF line ends) and SHA256SUMS. Unless KIT_BUILT=1 (the
+# kit target and the tests, which built them), it first installs what the
+# build needs (scripts/setup-debian.sh), configures BUILD_DIR when it is no
+# build folder yet, as scripts/test.sh does, and builds the two programs.
+# The same files give the same zip, byte for byte: entries in name order, one
+# fixed time (1980-01-01 00:00), no owner, permission or other host fields
+# (the MS-DOS archive attribute alone), deflate at level 9.
 set -eu
 source=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:-$source/build}" && pwd)
+build=${1:-$source/build}
 dist=${2:-$source/dist}
 version=$(head -n 1 "$source/VERSION")
-[ "${KIT_BUILT:-}" = 1 ] || cmake --build "$build" --target patchkit PatchLauncher-stub > /dev/null
+if [ "${KIT_BUILT:-}" != 1 ]; then
+    "$source/scripts/setup-debian.sh"
+    [ -f "$build/CMakeCache.txt" ] || cmake -S "$source" -B "$build" -G Ninja
+    cmake --build "$build" --target patchkit PatchLauncher-stub > /dev/null
+fi
+build=$(cd "$build" && pwd)
 mkdir -p "$dist"
 staging=$dist/PatchLauncher-kit-$version
 rm -rf "$staging"

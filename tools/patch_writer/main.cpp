@@ -13,6 +13,11 @@
 
 namespace {
 
+constexpr wchar_t About[] =
+    L"patch_writer: writes a patch package for the tests, the sample and the demo: its\n"
+    L"targets (product code, upgrade code, language, new package code), patch code,\n"
+    L"versions and summary text, or a file of nothing but chosen summary properties.\n";
+
 constexpr wchar_t Usage[] =
     L"usage:\n"
     L"  patch_writer OUTPUT --target {PRODUCT}:{UPGRADE}[:LANGUAGE[:{NEWPACKAGE}]] [--target ...]\n"
@@ -120,9 +125,11 @@ int WriteSummaryOnly(const std::wstring& output, int argc, wchar_t** argv, int n
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 2)
-        return FailUsage(L"no output file");
-    const std::wstring output = argv[1];
+    const std::wstring output = argc > 1 ? argv[1] : L"";
+    if (output.empty() || output == L"/?" || output == L"--help" || output == L"-h") {
+        std::fwprintf(stdout, L"%ls%ls", About, Usage);
+        return 0;
+    }
     if (argc > 2 && std::wstring(argv[2]) == L"--summary-only")
         return WriteSummaryOnly(output, argc, argv, 3);
 
