@@ -1,6 +1,7 @@
 #include "kit/catalogue_brand.h"
 
 #include "kit/package/bytes.h"
+#include "kit/text/text.h"
 
 #include <array>
 
@@ -14,7 +15,10 @@ std::wstring NameProblem(const std::wstring& option, const std::wstring& name) {
     for (wchar_t ch : name)
         control = control || ch < 0x20 || (ch >= 0x7F && ch <= 0x9F);
     std::wstring problem;
-    if (control)
+    if (!IsWellFormedText(name))
+        problem = L"is not well-formed text: it has a UTF-16 surrogate without its pair, which "
+                  L"no UTF-8 text (a command line of the build, a log) can carry";
+    else if (control)
         problem = L"contains a control character";
     else if (name.find(L'%') != std::wstring::npos)
         problem = L"contains \"%\", which the message formatting would read as a placeholder";
@@ -26,7 +30,7 @@ std::wstring NameProblem(const std::wstring& option, const std::wstring& name) {
                   L"an escape";
     return problem.empty()
                ? problem
-               : option + L" '" + name + L"' " + problem + L"; choose a name without it.";
+               : option + L" '" + Shorten(name) + L"' " + problem + L"; choose a name without it.";
 }
 
 bool SplitBlock(const std::vector<std::uint8_t>& block,
@@ -102,10 +106,10 @@ bool BrandBlock(std::vector<std::uint8_t>& block, LANGID language, const Brandin
         return false;
     }
     if (text.size() > CatalogueTextLimit) {
-        error = branding.makerOption + L" '" + branding.maker + L"' / " + branding.makerJaOption +
-                L" '" + makerJa + L"': message 307 in language " + std::to_wstring(language) +
-                L" would have " + std::to_wstring(text.size()) + L" characters, more than the " +
-                std::to_wstring(CatalogueTextLimit) +
+        error = branding.makerOption + L" '" + Shorten(branding.maker) + L"' / " +
+                branding.makerJaOption + L" '" + Shorten(makerJa) + L"': message 307 in language " +
+                std::to_wstring(language) + L" would have " + std::to_wstring(text.size()) +
+                L" characters, more than the " + std::to_wstring(CatalogueTextLimit) +
                 L" that one catalogue load returns; choose a shorter name.";
         return false;
     }

@@ -765,6 +765,16 @@ bool WriteLauncher(const Stub& stub, const std::vector<std::uint8_t>& resourceSe
 
 } // namespace
 
+std::wstring PayloadSizeProblem(std::uint64_t size) {
+    if (size <= MaximumPayloadSize)
+        return std::wstring();
+    return L"the patch has " + std::to_wstring(size) + L" bytes, more than the " +
+           std::to_wstring(MaximumPayloadSize) +
+           L" bytes (1.5 GiB) that a launcher carries: Windows allows an executable image 2 GB "
+           L"(Microsoft, x64 software conventions, \"Image format\"), and images well below "
+           L"that already fail to load.";
+}
+
 bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
                   const Branding& branding, const std::wstring& output, const PatchCheck& check,
                   PackedLauncher& packed, std::wstring& error) {
@@ -837,12 +847,8 @@ bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
         error = patchPath + L": the patch is empty.";
         return false;
     }
-    if (before.size > MaximumPayloadSize) {
-        error = patchPath + L": the patch has " + std::to_wstring(before.size) +
-                L" bytes, more than the " + std::to_wstring(MaximumPayloadSize) +
-                L" bytes (1.5 GiB) that a launcher carries: Windows allows an executable image "
-                L"2 GB (Microsoft, x64 software conventions, \"Image format\"), and images "
-                L"well below that already fail to load.";
+    if (!PayloadSizeProblem(before.size).empty()) {
+        error = patchPath + L": " + PayloadSizeProblem(before.size);
         return false;
     }
     Resource payload;

@@ -37,6 +37,10 @@ constexpr std::uint64_t ImageSizeLimit = 0x80000000;
 // 2 GB. Check and pack refuse a larger patch.
 constexpr std::uint64_t MaximumPayloadSize = std::uint64_t(3) << 29; // 1,610,612,736 bytes
 
+// Empty for a patch of `size` bytes that a launcher can carry; otherwise the
+// refusal that check and pack give.
+std::wstring PayloadSizeProblem(std::uint64_t size);
+
 // Where the payload went in a packed launcher.
 struct PackedLauncher {
     std::uint64_t payloadSize = 0;

@@ -1,7 +1,11 @@
 #include "kit/check/patch_check.h"
 
+#include "common/growing_text.h"
 #include "common/holder.h"
 #include "installer/installer.h"
+#include "kit/files/file_errors.h"
+#include "kit/files/long_path.h"
+#include "kit/launcher_image.h"
 #include "kit/package/patch_package.h"
 #include "kit/stamp/patch_stamp.h"
 #include "patch/patch.h"
@@ -173,23 +177,34 @@ bool HasAuthenticodeSignature(const std::wstring& path) {
 }
 
 // A copy of `bytes` in a new temporary file, deleted when the value goes.
+constexpr DWORD TemporaryNameTries = 10000; // names tried before the copy is given up
 class TemporaryCopy {
   public:
     TemporaryCopy(const void* bytes, DWORD size) {
-        wchar_t directory[MAX_PATH + 1] = {}; // terminator included
-        wchar_t name[MAX_PATH] = {};          // what GetTempFileNameW writes, terminator included
-        if (GetTempPathW(MAX_PATH + 1, directory) == 0 ||
-            GetTempFileNameW(directory, InspectedCopyPrefix, 0, name) == 0)
+        std::wstring directory;
+        if (!ReadGrowingText(
+                [](wchar_t* buffer, DWORD capacity) { return GetTempPathW(capacity, buffer); },
+                directory))
             return;
-        path_ = name;
-        const FileHandle file(CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        // A name of this process that no file has yet, created as it is taken.
+        FileHandle file;
+        for (DWORD number = 0; !file && number < TemporaryNameTries; ++number) {
+            const std::wstring name = directory + InspectedCopyPrefix +
+                                      std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                      std::to_wstring(number) + L".tmp";
+            file.reset(CreateFileW(LongPathForm(name).c_str(), GENERIC_WRITE, 0, nullptr,
+                                   CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file)
+                path_ = name;
+            else if (GetLastError() != ERROR_FILE_EXISTS)
+                return;
+        }
         DWORD written = 0;
         written_ = file && WriteFile(file.get(), bytes, size, &written, nullptr) && written == size;
     }
     ~TemporaryCopy() {
         if (!path_.empty())
-            DeleteFileW(path_.c_str());
+            DeleteFileW(LongPathForm(path_).c_str());
     }
     TemporaryCopy(const TemporaryCopy&) = delete;
     TemporaryCopy& operator=(const TemporaryCopy&) = delete;
@@ -210,9 +225,30 @@ std::wstring CheckPatchPackage(const std::wstring& path) {
 }
 
 std::wstring CheckPatchPackage(const std::wstring& path, PatchFacts& facts) {
+    {
+        const FileHandle file(CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER size = {};
+        if (!file || !GetFileSizeEx(file.get(), &size))
+            return L"cannot read the patch: " + ErrorWords(GetLastError(), path) + L".";
+        std::wstring problem = PayloadSizeProblem(std::uint64_t(size.QuadPart));
+        if (problem.empty())
+            problem = CompoundFileProblem(file.get(), std::uint64_t(size.QuadPart));
+        if (!problem.empty())
+            return problem;
+    }
+    // The installer service takes no extended-length path.
+    std::wstring full;
+    if (!ReadFullPath(path, full))
+        full = path;
+    if (full.size() >= MAX_PATH)
+        return L"cannot read the patch: " + ErrorWords(ERROR_FILENAME_EXCED_RANGE) +
+               L": the installer service reads a patch only at a full path of fewer than " +
+               std::to_wstring(MAX_PATH) + L" characters, and this one has " +
+               std::to_wstring(full.size()) + L"; copy it to a shorter path.";
     CLSID rootClass = {};
     if (!kit::ReadRootClass(path, rootClass))
-        return L"not a Windows Installer patch package: it cannot be opened as a compound file.";
+        return NotCompoundFile;
     if (!IsEqualCLSID(rootClass, kit::PatchClass))
         return L"not a Windows Installer patch package: its root storage has the class " +
                kit::GuidText(rootClass) + L", not the patch class " +
@@ -276,8 +312,8 @@ bool InspectLauncher(const std::wstring& path, LauncherFacts& facts, std::wstrin
     facts.signatureFound = HasAuthenticodeSignature(path);
     const TemporaryCopy copy(bytes, size);
     if (!copy.written()) {
-        error = L"the embedded patch cannot be written to a temporary file (error " +
-                std::to_wstring(GetLastError()) + L").";
+        error = L"the embedded patch cannot be written to a temporary file: " +
+                ErrorWords(GetLastError()) + L".";
         return false;
     }
     facts.patchProblem = CheckPatchPackage(copy.path(), facts.patch);

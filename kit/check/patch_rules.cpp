@@ -4,8 +4,6 @@
 #include "kit/package/patch_package.h"
 #include "products/products.h"
 
-#include <cstdio>
-
 namespace kit {
 
 namespace {
@@ -82,31 +80,6 @@ std::wstring SmallUpdateNote(const std::wstring& keywords, const std::wstring& p
     return L"a small update (Keywords '" + keywords + L"'): a product at " + version +
            L" gets the patch unless the installer service says that " + patchCode +
            L" is applied to it; a product at any other version does not get it";
-}
-
-std::wstring Shorten(const std::wstring& value) {
-    std::wstring shown;
-    const bool cut = value.size() > ShortenedLength;
-    const std::wstring head = cut ? value.substr(0, ShortenedLength - 16) : value;
-    const std::wstring tail = cut ? value.substr(value.size() - 12) : std::wstring();
-    for (const std::wstring* part : {&head, &tail}) {
-        if (part == &tail && cut)
-            shown += L"...";
-        for (wchar_t ch : *part) {
-            if (ch == L'\n') {
-                shown += L"\\n";
-            } else if (ch < 0x20 || ch == 0x7F) {
-                wchar_t escaped[5] = {}; // "\xNN" and the terminator
-                std::swprintf(escaped, 5, L"\\x%02X", unsigned(ch));
-                shown += escaped;
-            } else {
-                shown += ch;
-            }
-        }
-    }
-    if (cut)
-        shown += L" (" + std::to_wstring(value.size()) + L" characters)";
-    return shown;
 }
 
 } // namespace kit

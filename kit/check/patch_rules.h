@@ -3,7 +3,8 @@
 // that a text one accepts the other accepts too.
 #pragma once
 
-#include <cstddef>
+#include "kit/text/text.h"
+
 #include <string>
 
 namespace kit {
@@ -32,11 +33,5 @@ std::wstring PatchCodeProblem(const std::wstring& keywords, const std::wstring& 
 // What the launcher does with a small update, for the tools to tell the user:
 // "a small update: ..." naming the version and `patchCode`.
 std::wstring SmallUpdateNote(const std::wstring& keywords, const std::wstring& patchCode);
-
-// `value` for a message: control characters escaped; a text of more than
-// ShortenedLength characters cut in the middle, with its length added.
-std::wstring Shorten(const std::wstring& value);
-
-constexpr std::size_t ShortenedLength = 72; // characters shown of a long value
 
 } // namespace kit

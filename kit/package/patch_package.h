@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,19 @@ bool ReadRootClass(const std::wstring& path, CLSID& rootClass);
 // The stored names of the streams in the root storage of the compound file
 // at `path`; false when it cannot be opened for reading.
 bool ReadRootStreamNames(const std::wstring& path, std::vector<std::wstring>& names);
+
+// The refusal of a file that does not start with a compound file's header.
+constexpr wchar_t NotCompoundFile[] =
+    L"not a Windows Installer patch package: it cannot be opened as a compound file.";
+
+// Empty when `file` (open for reading, `size` bytes) holds a whole compound
+// file: a header in the file format's bounds, and every sector that its
+// DIFAT, FAT, directory, mini FAT and mini stream name, and every stream up
+// to its declared size, within the file, each sector used once. Otherwise
+// one sentence: NotCompoundFile, "the patch is truncated: ..." for what lies
+// beyond the end, or "the patch is damaged: ...". Reads the header and the
+// tables only, never the streams' data.
+std::wstring CompoundFileProblem(HANDLE file, std::uint64_t size);
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", upper-case.
 std::wstring GuidText(const GUID& guid);

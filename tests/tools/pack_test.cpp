@@ -179,10 +179,11 @@ class PackOver : public testing::Test {
         test::WriteFileText(output_, "an earlier launcher");
     }
 
-    bool Pack(const kit::PatchCheck& check = nullptr) {
+    bool Pack(const kit::PatchCheck& check = nullptr,
+              const kit::Branding& branding = kit::Branding()) {
         kit::PackedLauncher packed;
-        return kit::PackLauncher(stub_, EMBEDDED_PATCH_FILE, kit::Branding(), output_, check,
-                                 packed, error_);
+        return kit::PackLauncher(stub_, EMBEDDED_PATCH_FILE, branding, output_, check, packed,
+                                 error_);
     }
 
     test::ScratchDirectory scratch_;
@@ -244,6 +245,36 @@ TEST_F(PackOver, CountsItsTriesWhenTheEarlierLauncherStaysHeld) {
               (std::vector<std::uint8_t>{'a', 'n', ' ', 'e', 'a', 'r', 'l', 'i', 'e', 'r', ' ', 'l',
                                          'a', 'u', 'n', 'c', 'h', 'e', 'r'}));
     EXPECT_EQ(test::ListDirectory(scratch_.path()), std::vector<std::wstring>{L"Launcher.exe"});
+}
+
+// Names that are no well-formed text, passed as a build passes them (through
+// CreateProcessW), are refused with the earlier launcher left as it was; a
+// refusal quotes at most a short part of a long name.
+TEST_F(PackOver, RefusesNamesThatAreNoWellFormedTextAndQuotesLongNamesShortened) {
+    const std::wstring pack =
+        test::Quote(stub_.substr(0, stub_.find_last_of(L'\\') + 1) + L"patchkit.exe") +
+        L" pack --patch " + test::Quote(test::FullPath(EMBEDDED_PATCH_FILE)) + L" --stub " +
+        test::Quote(stub_) + L" --out " + test::Quote(output_);
+    for (const std::wstring& names :
+         {std::wstring(L"--maker Acme\xD800Widgets"), std::wstring(L"--maker Acme\xD83D"),
+          std::wstring(L"--maker Acme --maker-ja \xDC00\x30A2")}) {
+        const test::ProcessResult run = test::RunProcess(pack + L" " + names);
+        EXPECT_TRUE(run.started && run.exitCode == 1) << run.exitCode;
+        EXPECT_EQ(test::ReadFileBytes(output_).size(), 19u) << "the earlier launcher stays";
+        EXPECT_EQ(test::ListDirectory(scratch_.path()), std::vector<std::wstring>{L"Launcher.exe"});
+    }
+    kit::Branding branding;
+    branding.maker = L"Acme\xD800";
+    EXPECT_FALSE(Pack(nullptr, branding));
+    EXPECT_EQ(error_.rfind(L"--maker 'Acme\\uD800' is not well-formed text", 0), 0u)
+        << Narrow(error_);
+    // One too long for message 307, one refused by the name's rules.
+    for (const std::wstring& name : {std::wstring(2000, L'x'), std::wstring(1999, L'x') + L"%"}) {
+        branding.maker = name;
+        EXPECT_FALSE(Pack(nullptr, branding));
+        EXPECT_NE(error_.find(L"(2000 characters)"), std::wstring::npos) << Narrow(error_);
+        EXPECT_LT(error_.size(), 400u) << Narrow(error_);
+    }
 }
 
 TEST_F(PackOver, RefusesAPatchThatChangedWhileItWasPacked) {

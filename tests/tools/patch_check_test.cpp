@@ -2,6 +2,8 @@
 // its refusals name.
 #include "common/holder.h"
 #include "kit/check/patch_check.h"
+#include "kit/files/long_path.h"
+#include "kit/package/bytes.h"
 #include "kit/package/com_scope.h"
 #include "tests/patch/patch_fixtures.h"
 #include "tests/support/test_support.h"
@@ -286,7 +288,7 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
             0x000C1084, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
         ASSERT_TRUE(SUCCEEDED(root.get()->SetClass(databaseClass)));
     }
-    for (const std::wstring& path : {text, database, scratch_.file(L"missing.msp")}) {
+    for (const std::wstring& path : {text, database}) {
         const std::wstring problem = kit::CheckPatchPackage(path);
         EXPECT_EQ(problem.rfind(L"not a Windows Installer patch package", 0), 0u)
             << Narrow(path) << ": " << Narrow(problem);
@@ -294,6 +296,65 @@ TEST_F(PatchCheck, NamesAFileThatIsNoPatchPackageAsSuch) {
     }
     EXPECT_NE(kit::CheckPatchPackage(database).find(L"{000C1084-0000-0000-C000-000000000046}"),
               std::wstring::npos);
+}
+
+// A file that cannot be read, or a compound file that is not whole, is
+// refused with the reason in words before the installer service sees it.
+TEST_F(PatchCheck, SaysWhyAFileCannotBeReadOrIsNoWholePatch) {
+    const std::vector<std::uint8_t> patch = test::ReadFileBytes(EMBEDDED_PATCH_FILE);
+    ASSERT_GE(patch.size(), 2048u);
+    ASSERT_EQ(patch[0x1E], 9) << "sectors of 512 bytes";
+    const std::uint32_t fat = kit::Uint32At(patch, 0x4C);       // its first FAT sector
+    const std::uint32_t directory = kit::Uint32At(patch, 0x30); // its first directory sector
+    const std::size_t fatAt = (fat + 1) * 512;
+    std::vector<std::uint8_t> looped = patch; // the directory's chain goes back to its start
+    kit::PutUint32(looped, fatAt + 4 * directory, directory);
+    const auto write = [this](const wchar_t* name, const std::vector<std::uint8_t>& bytes) {
+        test::WriteFileBytes(scratch_.file(name), bytes);
+        return scratch_.file(name);
+    };
+    const std::wstring folder = scratch_.file(L"folder.msp");
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring held = write(L"held.msp", patch);
+    const FileHandle holder(CreateFileW(held.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    // A sound patch whose full path is longer than the installer service takes.
+    const std::wstring deepFolder = scratch_.file(std::wstring(240, L'd'));
+    const std::wstring deep = deepFolder + L"\\patch.msp";
+    ASSERT_TRUE(CreateDirectoryW(kit::LongPathForm(deepFolder).c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW(EMBEDDED_PATCH_FILE, kit::LongPathForm(deep).c_str(), FALSE));
+
+    const struct {
+        std::wstring path;
+        std::vector<std::wstring> said; // the message starts with the first, holds the others
+    } cases[] = {
+        {scratch_.file(L"missing.msp"), {L"cannot read the patch: it does not exist (error 2)."}},
+        {folder, {L"cannot read the patch: it is a folder (error 5)."}},
+        {held, {L"cannot read the patch: it is in use by another program (error 32)."}},
+        {deep,
+         {L"cannot read the patch: the path is too long (error 206): the installer service reads "
+          L"a patch only at a full path of fewer than 260 characters, and this one has " +
+          std::to_wstring(kit::LongPathForm(deep).size() - 4)}},
+        {write(L"half.msp", {patch.begin(), patch.begin() + patch.size() / 2}),
+         {L"the patch is truncated: its FAT names sector ",
+          L", beyond the end of the file (" + std::to_wstring(patch.size() / 2) + L" bytes)."}},
+        {write(L"cut-fat.msp", {patch.begin(), patch.begin() + fatAt + 256}),
+         {L"the patch is truncated: its header names sector " + std::to_wstring(fat) +
+          L" for its FAT, beyond the end of the file (" + std::to_wstring(fatAt + 256) +
+          L" bytes)."}},
+        {write(L"looped.msp", looped),
+         {L"the patch is damaged: its FAT names sector " + std::to_wstring(directory) +
+          L" for its directory, which is in use already"}},
+    };
+    for (const auto& c : cases) {
+        const std::wstring problem = kit::CheckPatchPackage(c.path);
+        EXPECT_EQ(problem.rfind(c.said[0], 0), 0u) << Narrow(c.said[0]) << "\n" << Narrow(problem);
+        for (const std::wstring& part : c.said)
+            EXPECT_NE(problem.find(part), std::wstring::npos) << Narrow(problem);
+    }
+    DeleteFileW(kit::LongPathForm(deep).c_str());
+    RemoveDirectoryW(kit::LongPathForm(deepFolder).c_str());
 }
 
 TEST_F(PatchCheck, ChecksAHundredThousandProductCodesAndShortensTheValue) {
