@@ -22,6 +22,14 @@ run "$writer" "Z:$work/unusable.msp" --summary-only --text "2=Patch" \
     --text "5=1.1.0.0;1.0.0.0" --text "7={6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}" ||
     fail "the writer failed"
 truncate -s 1610612737 "$work/large.msp" # a byte more than a launcher carries
+# The sample patch cut to half its bytes, and cut 256 bytes into its first
+# FAT sector (the header's first DIFAT entry, at 0x4C; sectors of
+# 1 << the shift at 0x1E, counted from after the header's own sector).
+size=$(stat -c %s "$patch")
+head -c $((size / 2)) "$patch" > "$work/half.msp"
+shift_=$(od -An -tu2 -j30 -N2 "$patch" | tr -d ' ')
+fat=$(od -An -tu4 -j76 -N4 "$patch" | tr -d ' ')
+head -c $(((fat + 1) * (1 << shift_) + 256)) "$patch" > "$work/cut-fat.msp"
 openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/cert.pem" -days 2 \
     -subj "/CN=PatchLauncher pack test" > "$work/openssl.log" 2>&1 &&
     osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -h sha256 -in "$stub" \
@@ -58,6 +66,9 @@ refused 1 "PID_KEYWORDS (Keywords) '1.1.0.0;1.0.0.0' has the target entry '1.0.0
     --patch "Z:$work/unusable.msp" --stub "Z:$stub"
 refused 1 "the patch has 1610612737 bytes, more than the 1610612736 bytes (1.5 GiB) that a launcher carries" \
     --patch "Z:$work/large.msp" --stub "Z:$stub"
+refused 1 "half.msp: the patch is truncated: its FAT names sector" --patch "Z:$work/half.msp" --stub "Z:$stub"
+refused 1 "cut-fat.msp: the patch is truncated: its header names sector $fat for its FAT" \
+    --patch "Z:$work/cut-fat.msp" --stub "Z:$stub"
 refused 1 "cannot read the patch" --patch "Z:$work/missing.msp" --stub "Z:$stub"
 refused 1 "patchkit.exe: not a launcher stub: its sections are not aligned to pages of 4096 bytes" \
     --patch "Z:$patch" --stub "Z:$patchkit"
@@ -75,6 +86,27 @@ refused 1 "message 307 in language 1045 would have 256 characters, more than the
 refused 1 "--maker-ja is given without --maker" $sample --maker-ja 'アクメ'
 refused 2 "unknown option '--maker-jp' for pack" $sample --maker-jp 'アクメ'
 refused 2 "--patch is given twice" $sample --patch "Z:$patch"
+
+# What check refuses as pack does, in the same words: a damaged or cut patch,
+# one a launcher cannot carry (sparse, 2 GB and a byte: never read whole),
+# a missing file and a folder.
+truncate -s 2147483649 "$work/huge.msp"
+mkdir -p "$work/folder.msp"
+for row in "half.msp|the patch is truncated: its FAT names sector" \
+    "cut-fat.msp|the patch is truncated: its header names sector $fat for its FAT" \
+    "huge.msp|the patch has 2147483649 bytes, more than the 1610612736 bytes (1.5 GiB)" \
+    "missing.msp|missing.msp: cannot read the patch: it does not exist" \
+    "folder.msp|folder.msp: cannot read the patch: it is a folder"; do
+    file=${row%%|*} what=${row#*|}
+    run "$patchkit" check "Z:$work/$file" > "$work/check.log" 2>&1
+    result=$?
+    if [ $result -ne 1 ] || ! tr -d '\r' < "$work/check.log" | tr -s ' \n' '  ' | grep -qF -- "$what"; then
+        fail "check $file exited $result, expected 1 and \"$what\" in:"; cat "$work/check.log"
+    else
+        echo "ok   check $file refused: $what"
+    fi
+done
+rm -f "$work/huge.msp"
 
 # The output may not be an input; nor in a folder that is not there.
 before=$(sha256sum "$stub" "$patch")
