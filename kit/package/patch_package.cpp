@@ -66,6 +66,7 @@ constexpr std::uint32_t EndOfChain = 0xFFFFFFFE;
 constexpr std::uint32_t EntrySize = 128; // a directory entry
 constexpr std::uint32_t MiniSectorSize = 64;
 constexpr std::uint32_t MiniStreamCutoff = 4096;
+constexpr std::uint32_t FatReadLimit = 1 << 20; // bytes of FAT read at once
 constexpr std::uint8_t StreamEntry = 2;
 constexpr std::uint8_t RootEntry = 5;
 
@@ -171,20 +172,23 @@ class CompoundFileCheck {
     // none, lies beyond the space's end or was used before.
     bool Take(SectorSpace& space, std::uint32_t unit, const std::wstring& source,
               const std::wstring& purpose, std::uint64_t needed) {
-        const std::wstring named = L"its " + source + L" names " + space.unit + L" " +
-                                   std::to_wstring(unit) + L" for " + purpose;
+        // Worded only for a refusal: a large patch has millions of units.
+        const auto named = [&] {
+            return L"its " + source + L" names " + space.unit + L" " + std::to_wstring(unit) +
+                   L" for " + purpose;
+        };
         if (unit > MaxRegularSector) {
             problem_ = L"the patch is damaged: its " + source + L" names no " + space.unit +
                        L" (0x" + Hex(unit) + L") for " + purpose + L".";
             return false;
         }
         if (unit >= space.used.size() || space.first + unit * space.size + needed > space.end) {
-            problem_ = space.overrun + named + L", beyond " + space.beyond + L" (" +
+            problem_ = space.overrun + named() + L", beyond " + space.beyond + L" (" +
                        std::to_wstring(space.end) + L" bytes).";
             return false;
         }
         if (space.used[unit]) {
-            problem_ = L"the patch is damaged: " + named +
+            problem_ = L"the patch is damaged: " + named() +
                        L", which is in use already (a chain that loops, or two that meet).";
             return false;
         }
@@ -221,7 +225,8 @@ class CompoundFileCheck {
                 return false;
             }
             unit = space.next[unit];
-            source = space.table;
+            if (count == 0)
+                source = space.table;
         }
         return true;
     }
@@ -254,12 +259,20 @@ class CompoundFileCheck {
             const wchar_t* source = i < HeaderFatSlots ? L"header" : L"DIFAT";
             if (!Take(file_sectors_, fat[i], source, L"its FAT", sectorSize_))
                 return false;
-            if (file_sectors_.next.size() >= described)
-                continue; // the rest describes sectors beyond the file
-            if (!ReadSector(fat[i], bytes))
+        }
+        // The FAT's sectors usually follow one another: read each such run
+        // at once, up to FatReadLimit bytes.
+        for (std::uint32_t i = 0; i < count && file_sectors_.next.size() < described;) {
+            std::uint32_t run = 1;
+            while (i + run < count && fat[i + run] == fat[i] + run &&
+                   (run + 1) * std::uint64_t(sectorSize_) <= FatReadLimit)
+                ++run;
+            if (!Read(file_sectors_.first + std::uint64_t(fat[i]) * sectorSize_, run * sectorSize_,
+                      bytes))
                 return false;
-            for (std::size_t at = 0; at < sectorSize_; at += 4)
+            for (std::size_t at = 0; at + 4 <= bytes.size(); at += 4)
                 file_sectors_.next.push_back(Uint32At(bytes, at));
+            i += run;
         }
         return true;
     }
