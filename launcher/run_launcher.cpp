@@ -109,7 +109,10 @@ int RunLauncher(const wchar_t* commandLine) {
     if (TheRunMode.helpMode) {
         ShowHelp();
     } else if (TheRunMode.installMode) {
-        InstallServicePack();
+        if (TheRunMode.uninstallMode)
+            RemoveServicePack();
+        else
+            InstallServicePack();
         RestartIfNeeded();
         exitCode = TheInstallOutcome.ExitCode();
     } else {
