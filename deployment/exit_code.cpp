@@ -19,6 +19,18 @@ void InstallOutcome::FailureReported(DWORD code) {
 
 void InstallOutcome::PatchApplied(UINT result) {
     applied_ = true;
+    NoteRestart(result);
+}
+
+void InstallOutcome::PatchRemoved(UINT result) {
+    NoteRestart(result);
+}
+
+void InstallOutcome::RemovalPass() {
+    removal_ = true;
+}
+
+void InstallOutcome::NoteRestart(UINT result) {
     if (result == ERROR_SUCCESS_REBOOT_INITIATED)
         rebootInitiated_ = true;
     // 1604: suspended by a ForceReboot, completed when the installer resumes
@@ -47,7 +59,7 @@ DWORD InstallOutcome::ExitCode() const {
         return ERROR_SUCCESS_REBOOT_INITIATED;
     if (rebootRequired_)
         return ERROR_SUCCESS_REBOOT_REQUIRED;
-    if (!applied_ && !upToDate_)
+    if (!removal_ && !applied_ && !upToDate_)
         return ERROR_PATCH_TARGET_NOT_FOUND;
     return ERROR_SUCCESS;
 }

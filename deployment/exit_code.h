@@ -1,5 +1,5 @@
-// The exit code that "/exitcode" gives an install run, worked out from what
-// the pass did; the flow tells it at each decision.
+// The exit code that "/exitcode" gives an install or a removal run, worked out
+// from what the pass did; the flow tells it at each decision.
 #pragma once
 
 #include <windows.h>
@@ -16,15 +16,22 @@ class InstallOutcome {
     void PatchApplied(UINT result);
     // A product at the upgrade version, or the 306 that ends the pass.
     void ProductUpToDate();
+    // The run removes the patch ("/uninstall"): no product that has it is
+    // as good an outcome as every one losing it.
+    void RemovalPass();
+    // The installer service removed the patch: 0, 1641, 3010 or 3011, or
+    // 1604 (it completes after the restart).
+    void PatchRemoved(UINT result);
     // The launcher started the restart that an apply asked for.
     void RestartStarted();
 
-    // True when an apply answered 1641, 3010, 3011 or 1604.
+    // True when an apply or a removal answered 1641, 3010, 3011 or 1604.
     bool RestartNeeded() const;
 
     // The first 300's code; else 1641 when a restart was started (by the
-    // launcher, or by the service: 1641), else 3010 when an apply needs one;
-    // else 1642 when no product got the patch and none was up to date; else 0.
+    // launcher, or by the service: 1641), else 3010 when an apply or a
+    // removal needs one; else, for an install, 1642 when no product got the
+    // patch and none was up to date; else 0.
     DWORD ExitCode() const;
 
   private:
@@ -34,7 +41,10 @@ class InstallOutcome {
     bool rebootInitiated_ = false;
     bool rebootRequired_ = false;
     bool upToDate_ = false;
+    bool removal_ = false;
     bool restartStarted_ = false;
+
+    void NoteRestart(UINT result);
 };
 
 // The outcome of this process's install run.

@@ -9,7 +9,6 @@
 #include "messages/languages.h"
 
 #include <algorithm>
-#include <cstring>
 #include <vector>
 
 namespace {
@@ -35,12 +34,6 @@ std::vector<char> ToUtf8(const std::wstring& text) {
 std::wstring TwoDigits(WORD value) {
     return DecimalText(value, 2);
 }
-
-// The offset of VS_FIXEDFILEINFO in a version resource: after the header
-// (three WORDs) and the key L"VS_VERSION_INFO" with its terminator, padded to
-// a 32-bit boundary.
-constexpr std::size_t FixedInfoOffset = 40;
-constexpr DWORD FixedInfoSignature = 0xFEEF04BD;
 
 // Append-only access: every write goes to the end, also when another run
 // appends to the same file at the same time.
@@ -129,27 +122,6 @@ void WriteLogParts(std::initializer_list<LogPart> parts) {
     for (const LogPart& part : parts)
         part.AppendTo(line);
     WriteLogLine(line);
-}
-
-bool ReadModuleVersion(HMODULE module, std::wstring& version) {
-    const LastErrorKeeper keeper;
-    HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(VS_VERSION_INFO), RT_VERSION);
-    if (resource == nullptr)
-        return false;
-    const DWORD size = SizeofResource(module, resource);
-    HGLOBAL loaded = LoadResource(module, resource);
-    const auto* bytes = static_cast<const unsigned char*>(loaded ? LockResource(loaded) : nullptr);
-    if (bytes == nullptr || size < FixedInfoOffset + sizeof(VS_FIXEDFILEINFO))
-        return false;
-    VS_FIXEDFILEINFO fixed = {};
-    std::memcpy(&fixed, bytes + FixedInfoOffset, sizeof fixed);
-    if (fixed.dwSignature != FixedInfoSignature)
-        return false;
-    version = DecimalText(HIWORD(fixed.dwFileVersionMS)) + L"." +
-              DecimalText(LOWORD(fixed.dwFileVersionMS)) + L"." +
-              DecimalText(HIWORD(fixed.dwFileVersionLS)) + L"." +
-              DecimalText(LOWORD(fixed.dwFileVersionLS));
-    return true;
 }
 
 std::wstring InstallerLogPath(const std::wstring& logPath) {

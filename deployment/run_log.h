@@ -46,10 +46,6 @@ void WriteLogLine(const std::wstring& text);
 // "2026-12-09 13:46:16.123"
 std::wstring FormatLogTime(const SYSTEMTIME& time);
 
-// The file version of the module's version resource as "a.b.c.d"; false when
-// the module has none.
-bool ReadModuleVersion(HMODULE module, std::wstring& version);
-
 // The path of the installer service's own log of a run logged to `logPath`:
 // the full path with ".msi.log" added.
 std::wstring InstallerLogPath(const std::wstring& logPath);

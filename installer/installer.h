@@ -14,15 +14,22 @@ namespace installer {
 // The operations; the rest of the program calls them by these names.
 using ::MsiCloseHandle;
 using ::MsiConfigureProductExW;
+using ::MsiDatabaseIsTablePersistentW;
+using ::MsiDatabaseOpenViewW;
 using ::MsiEnableLogW;
 using ::MsiEnumProductsExW;
 using ::MsiGetPatchInfoExW;
 using ::MsiGetProductInfoExW;
 using ::MsiGetProductInfoW;
 using ::MsiGetSummaryInformationW;
+using ::MsiOpenDatabaseW;
 using ::MsiQueryProductStateW;
+using ::MsiRecordGetStringW;
+using ::MsiRemovePatchesW;
 using ::MsiSetInternalUI;
 using ::MsiSummaryInfoGetPropertyW;
+using ::MsiViewExecute;
+using ::MsiViewFetch;
 
 constexpr UINT PropertyKeywords = 5;  // PID_KEYWORDS
 constexpr UINT PropertyTemplate = 7;  // PID_TEMPLATE
@@ -43,6 +50,8 @@ constexpr INSTALLSTATE StateAdvertised = INSTALLSTATE_ADVERTISED; // 1: advertis
 constexpr INSTALLSTATE StateAbsent = INSTALLSTATE_ABSENT;         // 2: installed for other users
 constexpr INSTALLSTATE StateDefault = INSTALLSTATE_DEFAULT;       // 5: installed
 constexpr int LevelDefault = INSTALLLEVEL_DEFAULT;                // 0
+// 2: a patch is removed from the one product named, and from no other.
+constexpr INSTALLTYPE RemoveFromOneProduct = INSTALLTYPE_SINGLE_INSTANCE;
 
 // 35: basic progress only, without a Cancel button.
 constexpr INSTALLUILEVEL UiLevelBasicHideCancel =

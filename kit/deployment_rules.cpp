@@ -1,5 +1,7 @@
 #include "kit/deployment_rules.h"
 
+#include "installer/installer.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -23,6 +25,23 @@ std::wstring RegistryView(const std::map<std::wstring, std::wstring>& platforms,
                L" package (Intune: \"Associated with a 32-bit app on 64-bit clients\": No)";
     return L"64-bit view for an x64 package, 32-bit view for an x86 one (the patch does not say "
            L"which the product is)";
+}
+
+// What a management tool's uninstall meets on a patch that the installer
+// will not remove; nothing for one that it may remove.
+std::wstring UninstallNote(const kit::RemovalFacts& removal) {
+    if (removal.removal == kit::Removal::Allowed)
+        return std::wstring();
+    return std::wstring(L"    This patch ") +
+           (removal.removal == kit::Removal::NotAllowed
+                ? L"is not removable (" + removal.reason +
+                      L"): on a machine that has it the uninstall exits " +
+                      std::to_wstring(ERROR_PATCH_REMOVAL_UNSUPPORTED) +
+                      L", and the tool reports the uninstall as failed\n"
+                : L"may not be removable (" + removal.reason +
+                      L"): the installer service decides; where it refuses, the uninstall exits " +
+                      std::to_wstring(ERROR_PATCH_REMOVAL_UNSUPPORTED) +
+                      L" and the tool reports the uninstall as failed\n");
 }
 
 } // namespace
@@ -50,8 +69,13 @@ std::wstring DeploymentRules(const std::wstring& launcherName, const kit::PatchF
         L"SYSTEM):\n"
         L"  Install command: " +
         launcherName + L" /qn /norestart /exitcode /log \"%WINDIR%\\Temp\\" + base + L".log\"\n" +
-        L"  Return codes: 0 success; " + std::to_wstring(ERROR_SUCCESS_REBOOT_INITIATED) +
-        L" hard reboot; " + std::to_wstring(ERROR_SUCCESS_REBOOT_REQUIRED) + L" soft reboot; " +
+        L"  Uninstall command: " + launcherName +
+        L" /uninstall /qn /norestart /exitcode /log \"%WINDIR%\\Temp\\" + base +
+        L"-uninstall.log\" (takes the patch out of every product that has it; exits 0 when none "
+        L"has it any more)\n" +
+        UninstallNote(patch.removal) + L"  Return codes: 0 success; " +
+        std::to_wstring(ERROR_SUCCESS_REBOOT_INITIATED) + L" hard reboot; " +
+        std::to_wstring(ERROR_SUCCESS_REBOOT_REQUIRED) + L" soft reboot; " +
         std::to_wstring(ERROR_INSTALL_ALREADY_RUNNING) + L" retry; " +
         std::to_wstring(ERROR_PATCH_TARGET_NOT_FOUND) +
         L" not applicable (no product here takes the patch): add it to the return codes, as "

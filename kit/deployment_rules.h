@@ -1,7 +1,7 @@
 // What a management tool (an Intune Win32 app, a Configuration Manager
 // deployment type) needs to deploy a launcher: for each product the patch
-// serves, the requirement and the detection rule; the install command line;
-// and the launcher's return codes as those tools read them.
+// serves, the requirement and the detection rule; the install and uninstall
+// command lines; and the launcher's return codes as those tools read them.
 #pragma once
 
 #include "kit/check/patch_check.h"

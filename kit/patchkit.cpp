@@ -22,7 +22,8 @@ constexpr int Misunderstood = 2;
 
 constexpr wchar_t Usage[] =
     L"usage: patchkit COMMAND ...\n"
-    L"  check PATCH.msp                                   whether the launcher can use the patch\n"
+    L"  check PATCH.msp                                   whether the launcher can use the patch,\n"
+    L"                                                    and whether it can be removed again\n"
     L"  stamp IN.msp OUT.msp [--keywords TEXT [--force]]  a copy of IN with the launcher's "
     L"keywords\n"
     L"  pack --patch PATCH.msp --out LAUNCHER.exe [--maker NAME] [--maker-ja NAME] "
@@ -91,6 +92,7 @@ int Check(const std::vector<std::wstring>& arguments) {
     if (!problem.empty())
         return Refuse(arguments[0] + L": " + problem);
     Say(L"patchkit: " + arguments[0] + L": " + UsableNote(facts));
+    Say(L"patchkit: " + arguments[0] + L": " + kit::RemovalNote(facts.removal));
     return Done;
 }
 
@@ -224,6 +226,7 @@ int Inspect(const std::vector<std::wstring>& arguments) {
                               : std::wstring(L"none")));
     if (!facts.patchProblem.empty())
         return Refuse(path + L": its patch: " + facts.patchProblem);
+    Say(L"Removal: " + kit::RemovalNote(patch.removal));
     const std::wstring name = path.substr(path.find_last_of(L"\\/:") + 1);
     Say(kit::DeploymentRules(name, patch, facts.platforms));
     Say(L"patchkit: " + path + L": the launcher can use its patch.");

@@ -75,6 +75,8 @@ void ParseArguments(const Arguments& arguments) {
         } else if (IsSwitch(argument, L"/qn") || IsSwitch(argument, L"/quiet")) {
             QuietMode = true;
             TheRunMode.silentMode = true;
+        } else if (IsSwitch(argument, L"/uninstall")) {
+            TheRunMode.uninstallMode = true;
         } else if (IsSwitch(argument, L"/norestart")) {
             TheRunMode.noRestart = true;
         } else if (IsSwitch(argument, L"/e")) {
@@ -107,6 +109,7 @@ void ParseArguments(const Arguments& arguments) {
             // Asking for help never installs, extracts or shows anything else.
             TheRunMode.helpMode = true;
             TheRunMode.installMode = false;
+            TheRunMode.uninstallMode = false;
             TheRunMode.extractMode = false;
             TheRunMode.infoMode = false;
             return;
@@ -124,6 +127,7 @@ void ParseCommandLine(const wchar_t* commandLine) {
     TheRunMode.extractMode = false;
     TheRunMode.extractPath.clear();
     TheRunMode.installMode = true;
+    TheRunMode.uninstallMode = false;
     TheRunMode.infoMode = false;
     TheRunMode.helpMode = false;
     TheRunMode.silentMode = false;

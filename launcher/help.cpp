@@ -29,6 +29,7 @@ std::wstring HelpText(const std::wstring& programFile) {
            L"/qn, /quiet\tno messages and no installer interface (run it elevated or as SYSTEM)\n"
            L"/norestart\tnever restart the computer; exit code 3010 with /exitcode says a "
            L"restart is needed\n"
+           L"/uninstall\tremove the service pack again from every product that has it\n"
            L"/log PATH\talso append what the run does to the file PATH\n"
            L"/exitcode\tmake the exit code say what happened\n"
            L"/e [PATH]\tonly write the service pack's patch to PATH (none: a temporary file)\n"
@@ -36,8 +37,8 @@ std::wstring HelpText(const std::wstring& programFile) {
            L"/pi\tdo nothing\n"
            L"/?, /h, /help\tshow this text\n\n"
            L"Without a switch the service pack is installed and the outcome shown. When an "
-           L"installation needs a restart, the computer is restarted at the end, unless "
-           L"/norestart is given.";
+           L"installation or removal needs a restart, the computer is restarted at the end, "
+           L"unless /norestart is given.";
 }
 
 void ShowHelp() {

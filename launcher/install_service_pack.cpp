@@ -7,6 +7,7 @@
 #include "deployment/temporary_patch.h"
 #include "installer/installer.h"
 #include "launcher/launcher.h"
+#include "launcher/pass_steps.h"
 #include "messages/messages.h"
 #include "patch/patch.h"
 #include "products/products.h"
@@ -17,46 +18,11 @@ namespace {
 
 enum class Outcome { NextProduct, EndPass };
 
-// Makes `locale` the thread's locale, which chooses the language of the result
-// messages, unless Windows would refuse it (0, or a locale it does not have):
-// then the previous locale stays in force, on every platform alike. The
-// thread's UI language follows, for the parts of a box that the system draws.
-void SetMessageLocale(LCID locale) {
-    if (locale == LOCALE_USER_DEFAULT || locale == LOCALE_SYSTEM_DEFAULT)
-        locale = ConvertDefaultLocale(locale);
-    if (!IsValidLocale(locale, LCID_INSTALLED) || !SetThreadLocale(locale))
-        return;
-    // Where the system lacks that UI language it keeps its own; the messages
-    // themselves do not depend on it.
-    SetThreadUILanguage(LANGIDFROMLCID(locale));
-}
-
-// The locale of the language the user reads Windows in, for the boxes that
-// belong to no product. The user's regional formats (LOCALE_USER_DEFAULT) may
-// well be in another language.
-LCID UserDisplayLocale() {
-    return MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT);
-}
-
 // "PATCH=\"<path>\" REBOOTPROMPT=S REBOOT=ReallySuppress", sized to fit whatever
 // the path's length. The service never restarts the computer in the middle of
 // the pass: it answers 3010 instead, and the run restarts at its end.
 std::wstring FormatPatchCommandLine(const std::wstring& patchFile) {
     return L"PATCH=\"" + patchFile + L"\" REBOOTPROMPT=S REBOOT=ReallySuppress";
-}
-
-// Shows message `id` (unless quiet) and logs it; the first message 300 of the
-// run gives the exit code its value.
-void Report(UINT id) {
-    if (id == messages::InstallFailed)
-        TheInstallOutcome.FailureReported(GetLastError());
-    LogMessageBox(id);
-    ReportMessage(id);
-}
-
-void LogProduct(const ProductRecord& record, const wchar_t* decision) {
-    LogLine(L"product ", record.productCode, L" \"", record.productName, L"\", language ",
-            record.language, L", installed version ", record.installedVersion, L": ", decision);
 }
 
 // What the pass carries from one product to the next.
@@ -87,57 +53,13 @@ class Pass {
     std::wstring patchCode_;
 };
 
-// Asks the service for the patch's state on the product and logs where it
-// asked and what it heard.
-PatchState AskPatchState(const ProductRecord& record, const std::wstring& patchCode) {
-    const PatchStateReading reading = ReadPatchState(record.productCode, patchCode);
-    const wchar_t* state = reading.state == PatchState::Applied      ? L"applied"
-                           : reading.state == PatchState::NotApplied ? L"not applied"
-                                                                     : L"state not known";
-    if (reading.instance.context == MSIINSTALLCONTEXT_NONE)
-        LogLine(L"installer: patch ", patchCode, L" on ", record.productCode,
-                L": no installation of the product found for this account, error ", reading.result,
-                L": ", state);
-    else
-        LogLine(L"installer: patch ", patchCode, L" on ", record.productCode, L", asked ",
-                ContextName(reading.instance.context),
-                reading.instance.userSid.empty() ? L"" : L" for ", reading.instance.userSid, L": ",
-                state, L" (MsiGetPatchInfoExW returned ", reading.result, L")");
-    return reading.state;
-}
-
-// What the service's answer to an apply means for the product.
-enum class ApplyResult { Applied, Suspended, Failed };
-
-ApplyResult ClassifyResult(UINT result) {
-    switch (result) {
-    case ERROR_SUCCESS:
-    case ERROR_SUCCESS_REBOOT_INITIATED: // 1641
-    case ERROR_SUCCESS_REBOOT_REQUIRED:  // 3010
-    case ERROR_SUCCESS_RESTART_REQUIRED: // 3011
-        return ApplyResult::Applied;
-    case ERROR_INSTALL_SUSPEND: // 1604: a ForceReboot suspended it
-        return ApplyResult::Suspended;
-    default:
-        return ApplyResult::Failed;
-    }
-}
-
-// One configure call under the run's interface level, put back after it. An
-// installer that refuses the level with the elevation prompt (before Windows
-// Installer 5.0, and Wine's) runs with none at all.
+// One configure call under the run's interface level.
 UINT Configure(const ProductRecord& record) {
-    const INSTALLUILEVEL wanted = TheRunSettings.installerUiLevel;
-    INSTALLUILEVEL previous = installer::MsiSetInternalUI(wanted, nullptr);
-    if (previous == INSTALLUILEVEL_NOCHANGE && wanted == installer::UiLevelNoneButElevation) {
-        LogLine(L"installer: interface level ", int(wanted), L" refused; level ",
-                int(installer::UiLevelNone), L", without the elevation prompt");
-        previous = installer::MsiSetInternalUI(installer::UiLevelNone, nullptr);
-    }
-    const UINT result =
-        installer::MsiConfigureProductExW(record.productCode.c_str(), installer::LevelDefault,
-                                          installer::StateDefault, record.commandLine.c_str());
-    installer::MsiSetInternalUI(previous, nullptr);
+    const UINT result = UnderRunInterfaceLevel([&record] {
+        return installer::MsiConfigureProductExW(record.productCode.c_str(),
+                                                 installer::LevelDefault, installer::StateDefault,
+                                                 record.commandLine.c_str());
+    });
     LogLine(L"installer: MsiConfigureProductExW(", record.productCode, L", ",
             installer::LevelDefault, L", ", int(installer::StateDefault), L", ", record.commandLine,
             L") returned ", result);
@@ -245,38 +167,6 @@ Outcome ProcessProduct(ProductRecord& record, Pass& pass) {
     return Outcome::NextProduct;
 }
 
-// Says in the log why a product of the list that the service knows is left
-// alone, and for one installed for other users, for whom.
-void LogSkippedProduct(const SkippedProduct& product) {
-    if (product.state == installer::StateAdvertised) {
-        LogLine(L"product ", product.productCode, L": advertised, not installed: not patched");
-        return;
-    }
-    std::vector<ProductInstance> instances;
-    if (!FindProductInstances(product.productCode, installer::EveryoneSid, instances)) {
-        LogLine(L"product ", product.productCode,
-                L": installed for other users only, not "
-                L"patched; their accounts could not be listed, error ",
-                GetLastError(),
-                L"; a per-user installation is patched by deploying the launcher in that "
-                L"user's context");
-        return;
-    }
-    std::wstring name;
-    std::wstring users;
-    for (const ProductInstance& instance : instances) {
-        if (name.empty())
-            name = ReadInstanceProductName(product.productCode, instance);
-        users += (users.empty() ? L"" : L", ") + instance.userSid + L" (" +
-                 ContextName(instance.context) + L")";
-    }
-    LogLine(L"product ", product.productCode, L" \"", name,
-            L"\": installed for other users only, not patched: ",
-            users.empty() ? L"none listed" : users,
-            L"; a per-user installation is patched by deploying the launcher in that user's "
-            L"context");
-}
-
 // The service runs elsewhere with another current directory: it gets the
 // file's full path. It reads PATCH as a ";"-separated list, and the quotes do
 // not protect a ";" inside the path: such a path is handed over in its short
@@ -302,24 +192,6 @@ bool PathTheServiceCanTake(const std::wstring& extracted, std::wstring& usable) 
     }
     SetLastError(ERROR_INVALID_NAME); // 123
     return false;
-}
-
-// A product the pass has already handled, and whether it was up to date.
-struct HandledProduct {
-    std::wstring productCode;
-    bool upToDate;
-};
-
-// The earlier entry for `productCode`, compared without regard to case, or
-// nullptr when the pass has not met the product yet.
-const HandledProduct* FindHandled(const std::vector<HandledProduct>& handled,
-                                  const std::wstring& productCode) {
-    for (const HandledProduct& product : handled) {
-        if (CompareStringOrdinal(product.productCode.c_str(), -1, productCode.c_str(), -1, TRUE) ==
-            CSTR_EQUAL)
-            return &product;
-    }
-    return nullptr;
 }
 
 } // namespace
@@ -363,7 +235,9 @@ void InstallServicePack() {
     }
     LogLine(L"patch products ", productList);
     for (const SkippedProduct& skipped : BuildInventory(templateRecord, productList))
-        LogSkippedProduct(skipped);
+        LogSkippedProduct(skipped, L"not patched",
+                          L"a per-user installation is patched by deploying the launcher in that "
+                          L"user's context");
     if (ProductInventory.empty()) {
         LogLine(L"no product of the patch is installed");
         Report(messages::NoProductFound);
@@ -374,18 +248,19 @@ void InstallServicePack() {
     // A product the list names twice is handled once: its later records get
     // no installer call and no message, and count as its first one did.
     Pass pass(patchFile);
-    std::vector<HandledProduct> handled;
+    HandledProducts handled;
     for (ProductRecord& record : ProductInventory) {
-        if (const HandledProduct* earlier = FindHandled(handled, record.productCode)) {
+        bool upToDate = false;
+        if (handled.Find(record.productCode, upToDate)) {
             LogProduct(record, L"skipped as a repeat");
-            if (earlier->upToDate)
+            if (upToDate)
                 ++pass.upToDateCount;
             continue;
         }
         const std::size_t countBefore = pass.upToDateCount;
         if (ProcessProduct(record, pass) == Outcome::EndPass)
             return;
-        handled.push_back({record.productCode, pass.upToDateCount != countBefore});
+        handled.Add(record.productCode, pass.upToDateCount != countBefore);
     }
     if (pass.upToDateCount == ProductInventory.size()) {
         LogLine(L"every installed product is up to date");

@@ -9,6 +9,7 @@
 
 struct RunMode {
     bool installMode = true;
+    bool uninstallMode = false; // "/uninstall": the install mode removes the patch instead
     bool extractMode = false;
     std::wstring extractPath; // empty: extract to a fresh temporary name
     bool infoMode = false;
@@ -52,6 +53,10 @@ void ParseCommandLine(const wchar_t* commandLine);
 
 // Install mode: extract the patch, find the target products and apply it.
 void InstallServicePack();
+
+// Install mode with "/uninstall": extract the patch, find the target products
+// and remove it from every one it is applied to, each removal verified.
+void RemoveServicePack();
 
 // Info mode: show the patch's target products and versions in a box.
 void ShowPatchInfo();

@@ -22,13 +22,14 @@ std::wstring ModulePath() {
 
 namespace {
 
+// The launcher's version, the project's VERSION file as the build read it.
+constexpr wchar_t LauncherVersion[] = PATCHLAUNCHER_VERSION;
+
 void LogStart(const wchar_t* commandLine) {
     if (!RunLogIsOpen())
         return;
-    std::wstring version;
-    if (!ReadModuleVersion(ModuleInstance, version))
-        version = L"none";
-    LogLine(L"start: ", ModulePath(), L", version ", version, L", command line: ", commandLine);
+    LogLine(L"start: ", ModulePath(), L", version ", LauncherVersion, L", command line: ",
+            commandLine);
 }
 
 // Extract mode: 0 when the payload was written, else the failure's code.
@@ -70,9 +71,11 @@ void LogSettings(const wchar_t* noDesktop) {
     if (noDesktop != nullptr)
         LogLine(L"no interactive desktop (", noDesktop,
                 L"): no boxes and no installer interface, as with /qn");
+    else
+        LogLine(L"interactive desktop: someone can see this session's desktop");
 }
 
-// At the end of an install run whose applies asked for a restart: the
+// At the end of an install or removal run that asked for a restart: the
 // computer is restarted now, after every box and with the patch file gone,
 // unless "/norestart" keeps that to whoever deployed the launcher.
 void RestartIfNeeded() {
@@ -106,7 +109,10 @@ int RunLauncher(const wchar_t* commandLine) {
     if (TheRunMode.helpMode) {
         ShowHelp();
     } else if (TheRunMode.installMode) {
-        InstallServicePack();
+        if (TheRunMode.uninstallMode)
+            RemoveServicePack();
+        else
+            InstallServicePack();
         RestartIfNeeded();
         exitCode = TheInstallOutcome.ExitCode();
     } else {

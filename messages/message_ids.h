@@ -12,3 +12,10 @@
 #define IDS_TITLE_ERROR 311
 #define IDS_TITLE_SUCCESS 312
 #define IDS_TITLE_UNNECESSARY 313
+
+// The messages of a removal ("/uninstall"), in a string-table block of their
+// own (IDs 320-335).
+#define IDS_PATCH_REMOVED 320     // %s: the product's name
+#define IDS_NOT_INSTALLED_ON 321  // %s: the product's name
+#define IDS_NOTHING_TO_REMOVE 322 // no substitution
+#define IDS_TITLE_REMOVAL 323

@@ -20,6 +20,10 @@ constexpr UINT PatchListMissing = IDS_PATCH_LIST_MISSING;
 constexpr UINT TitleError = IDS_TITLE_ERROR;
 constexpr UINT TitleSuccess = IDS_TITLE_SUCCESS;
 constexpr UINT TitleUnnecessary = IDS_TITLE_UNNECESSARY;
+constexpr UINT PatchRemoved = IDS_PATCH_REMOVED;        // %s: CurrentProductName
+constexpr UINT NotInstalledOn = IDS_NOT_INSTALLED_ON;   // %s: CurrentProductName
+constexpr UINT NothingToRemove = IDS_NOTHING_TO_REMOVE; // no substitution
+constexpr UINT TitleRemoval = IDS_TITLE_REMOVAL;
 
 constexpr int CatalogueCapacity = 256; // characters per load, terminator included
 

@@ -84,6 +84,17 @@ void ReportMessage(UINT id) {
         titleId = messages::TitleError;
         style = StyleStop;
         break;
+    case messages::PatchRemoved:
+    case messages::NotInstalledOn:
+        wsprintfW(text.data(), format.c_str(), CurrentProductName.c_str());
+        titleId = messages::TitleRemoval;
+        style = StyleInformation;
+        break;
+    case messages::NothingToRemove:
+        wsprintfW(text.data(), format.c_str());
+        titleId = messages::TitleRemoval;
+        style = StyleInformation;
+        break;
     case messages::NoProductFound:
     case messages::CommandLineIncorrect:
     case messages::PatchListMissing:

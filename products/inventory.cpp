@@ -133,22 +133,36 @@ std::wstring ReadInstanceProductName(const std::wstring& productCode,
     return std::wstring(name.c_str());
 }
 
-PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode) {
-    PatchStateReading reading;
-    if (!FindOwnProductInstance(productCode, reading.instance)) {
-        reading.result = GetLastError();
-        return reading;
+namespace {
+
+// Asks the service for `property` of patch `patchCode` on the product, in the
+// installation it takes for the current user; a number's text fits `value`.
+// False, with `result` the listing's answer, when there is none.
+bool AskPatchProperty(const std::wstring& productCode, const std::wstring& patchCode,
+                      const wchar_t* property, ProductInstance& instance, UINT& result,
+                      wchar_t (&value)[16]) {
+    if (!FindOwnProductInstance(productCode, instance)) {
+        result = GetLastError();
+        return false;
     }
     // Per-machine the SID must be null; per-user it names the account, which
     // for SYSTEM is not what a null SID would name.
-    const wchar_t* sid = reading.instance.context == MSIINSTALLCONTEXT_MACHINE
-                             ? nullptr
-                             : reading.instance.userSid.c_str();
-    wchar_t state[16] = {}; // a state number, terminator included
+    const wchar_t* sid =
+        instance.context == MSIINSTALLCONTEXT_MACHINE ? nullptr : instance.userSid.c_str();
     DWORD length = 16;
-    reading.result = installer::MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), sid,
-                                                   reading.instance.context,
-                                                   INSTALLPROPERTY_PATCHSTATE, state, &length);
+    result = installer::MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), sid,
+                                           instance.context, property, value, &length);
+    return true;
+}
+
+} // namespace
+
+PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode) {
+    PatchStateReading reading;
+    wchar_t state[16] = {}; // a state number, terminator included
+    if (!AskPatchProperty(productCode, patchCode, INSTALLPROPERTY_PATCHSTATE, reading.instance,
+                          reading.result, state))
+        return reading;
     if (reading.result == ERROR_UNKNOWN_PATCH) {
         reading.state = PatchState::NotApplied;
         return reading;
@@ -167,6 +181,22 @@ PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wst
     default:
         break;
     }
+    return reading;
+}
+
+RemovabilityReading ReadPatchRemovability(const std::wstring& productCode,
+                                          const std::wstring& patchCode) {
+    RemovabilityReading reading;
+    wchar_t uninstallable[16] = {}; // "0" or "1", terminator included
+    if (!AskPatchProperty(productCode, patchCode, INSTALLPROPERTY_UNINSTALLABLE, reading.instance,
+                          reading.result, uninstallable) ||
+        reading.result != ERROR_SUCCESS)
+        return reading;
+    reading.value = uninstallable;
+    if (reading.value == L"1")
+        reading.removability = Removability::Removable;
+    else if (reading.value == L"0")
+        reading.removability = Removability::NotRemovable;
     return reading;
 }
 

@@ -109,6 +109,26 @@ struct PatchStateReading {
 // user's SID for a per-user one, with none per-machine.
 PatchStateReading ReadPatchState(const std::wstring& productCode, const std::wstring& patchCode);
 
+// What the installer service decided, when it applied a patch to a product,
+// of removing it again ("Uninstallable").
+enum class Removability {
+    Removable,    // "1"
+    NotRemovable, // "0": the service refuses to remove it
+    Unknown,      // the service could not say, or said something else
+};
+
+struct RemovabilityReading {
+    Removability removability = Removability::Unknown;
+    ProductInstance instance;    // context MSIINSTALLCONTEXT_NONE: no installation was found
+    UINT result = ERROR_SUCCESS; // the service's answer, or that of the listing
+    std::wstring value;          // the text the service gave
+};
+
+// "Uninstallable" of patch `patchCode` on the product, asked where
+// ReadPatchState asks.
+RemovabilityReading ReadPatchRemovability(const std::wstring& productCode,
+                                          const std::wstring& patchCode);
+
 // A product of the patch's list that the service knows but that is not
 // installed for this account, so that the pass leaves it alone.
 struct SkippedProduct {

@@ -285,6 +285,7 @@ std::wstring CheckPatchPackage(const std::wstring& path, PatchFacts& facts) {
     if (!productsProblem.empty())
         return productsProblem;
     ReadPatchCode(path, facts.patchCode);
+    facts.removal = ReadRemovalFacts(path);
     return PatchCodeProblem(keywords, RawSummaryText(path, installer::PropertyRevNumber));
 }
 

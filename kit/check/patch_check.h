@@ -4,6 +4,7 @@
 // patch_rules.h. Also inspects a built launcher without running it.
 #pragma once
 
+#include "kit/check/patch_removal.h"
 #include "kit/check/patch_rules.h"
 
 #include <cstdint>
@@ -19,6 +20,7 @@ struct PatchFacts {
     std::wstring targetVersions; // PID_KEYWORDS after it
     std::wstring patchCode;      // from PID_REVNUMBER; empty when it names none
     bool smallUpdate = false;    // the applied state decides for products at the version
+    RemovalFacts removal;        // whether "/uninstall" can take the patch out again
 };
 
 // Empty when the launcher can use the patch at `path`; otherwise one message

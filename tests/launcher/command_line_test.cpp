@@ -47,7 +47,7 @@ struct ParseCase {
     const wchar_t* logPath = L"";
     bool exitCodeMode = false;
     // The other switches that are set and the arguments noted as ignored:
-    // " help", " silent", " norestart", " ignored=[a][b]".
+    // " help", " uninstall", " silent", " norestart", " ignored=[a][b]".
     const char* more = "";
 };
 
@@ -55,6 +55,8 @@ std::string Describe(const RunMode& mode, bool quiet) {
     std::string more;
     if (mode.helpMode)
         more += " help";
+    if (mode.uninstallMode)
+        more += " uninstall";
     if (mode.silentMode)
         more += " silent";
     if (mode.noRestart)
@@ -169,15 +171,34 @@ const ParseCase ParseCases[] = {
     {L"/exitcode /log l /?", false, false, L"", false, false, L"l", true, " help"},
     {L"/e /?", false, true, L"/?", false, false},
     {L"-? /help2", true, false, L"", false, false, L"", false, " ignored=[-?][/help2]"},
+    // "/uninstall" makes the install mode remove the patch; with the other
+    // switches as an install takes them, and nothing else changes.
+    {L"/uninstall", true, false, L"", false, false, L"", false, " uninstall"},
+    {L"/UnInstall", true, false, L"", false, false, L"", false, " uninstall"},
+    {L"/uninstall /qn /norestart /exitcode /log C:\\x\\u.log", true, false, L"", false, true,
+     L"C:\\x\\u.log", true, " uninstall silent norestart"},
+    {L"/q /log u.log /uninstall", true, false, L"", false, true, L"u.log", false, " uninstall"},
+    {L"/uninstall /e x", false, true, L"x", false, false, L"", false, " uninstall"},
+    {L"/uninstall /i", false, false, L"", true, false, L"", false, " uninstall"},
+    {L"/e /uninstall", false, true, L"/uninstall", false, false},
+    {L"/log /uninstall", true, false, L"", false, false, L"/uninstall"},
+    {L"/i /uninstall", false, false, L"", true, false},
+    {L"/uninstall /?", false, false, L"", false, false, L"", false, " help"},
+    {L"/uninstalls -uninstall uninstall /x", true, false, L"", false, false, L"", false,
+     " ignored=[/uninstalls][-uninstall][uninstall][/x]"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Arguments, ParseCommandLineTest, testing::ValuesIn(ParseCases));
 
 TEST(ParseCommandLine, ResetsStateOfAnEarlierParse) {
-    ParseCommandLine(L"p.exe /qn /norestart junk /e x /exitcode /log l.txt /?");
-    ParseCommandLine(L"p.exe");
-    EXPECT_EQ(Describe(TheRunMode, QuietMode),
-              "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0");
+    for (const wchar_t* earlier :
+         {L"p.exe /qn /norestart junk /e x /exitcode /log l.txt /?", L"p.exe /uninstall /q /i"}) {
+        ParseCommandLine(earlier);
+        ParseCommandLine(L"p.exe");
+        EXPECT_EQ(Describe(TheRunMode, QuietMode),
+                  "install=1 extract=0 path='' info=0 quiet=0 log='' exitcode=0")
+            << test::Narrow(earlier);
+    }
 }
 
 // A path that cannot be stored ends parsing there, with the path as it was.

@@ -378,6 +378,124 @@ TEST_F(EndToEnd, ReportsASilentApplyThroughExitCodeAndLogs) {
     EXPECT_FALSE(ReadText(log + L".msi.log").empty()) << "the installer service's own log";
 }
 
+// "Uninstallable" of the applied patch on the per-machine product, as the
+// service decided it when it applied the patch; empty when it says nothing.
+std::wstring ReadUninstallable(const std::wstring& productCode, const std::wstring& patchCode) {
+    wchar_t value[16] = {}; // "0" or "1", terminator included
+    DWORD length = 16;
+    if (MsiGetPatchInfoExW(patchCode.c_str(), productCode.c_str(), nullptr,
+                           MSIINSTALLCONTEXT_MACHINE, INSTALLPROPERTY_UNINSTALLABLE, value,
+                           &length) != ERROR_SUCCESS)
+        return std::wstring();
+    return value;
+}
+
+// The sample patch is removable. Windows takes it out and repairs the product
+// back to 1.0.0.0; Wine's service answers 0 and removes nothing, which the
+// launcher must report as the failure it is. Either way the box, the exit
+// code and the product must tell the same story, and the patch file goes.
+TEST_F(EndToEnd, RemovesTheSamplePatchOrSaysTruthfullyThatItIsStillApplied) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+    Launch();
+    ASSERT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u);
+    EXPECT_EQ(Narrow(ReadUninstallable(samples::NotesEn.productCode, SamplePatchCode)), "1");
+    test::ScratchDirectory logs;
+    const std::wstring log = logs.file(L"uninstall.log");
+
+    const test::WatchedRun run = Launch(L"/uninstall /log " + test::Quote(log));
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    const bool removed = test::ListProductPatches(samples::NotesEn.productCode).empty();
+    const std::string text = ReadText(log);
+    const std::string product = Narrow(samples::NotesEn.productCode);
+    EXPECT_NE(text.find("installer: MsiRemovePatchesW(" + Narrow(SamplePatchCode) + ", " + product +
+                        ", INSTALLTYPE_SINGLE_INSTANCE, REBOOTPROMPT=S "
+                        "REBOOT=ReallySuppress) returned "),
+              std::string::npos)
+        << text;
+    if (removed) {
+        ExpectBox(run.boxes[0], {1033, messages::PatchRemoved, messages::TitleRemoval,
+                                 L"Tessaro Notes", test::BoxIcon::Information});
+        EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
+    } else {
+        ExpectBox(run.boxes[0], {1033, messages::InstallFailed, messages::TitleError, L"1603",
+                                 test::BoxIcon::Stop});
+        EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+        EXPECT_NE(text.find("but the patch is still applied"), std::string::npos) << text;
+    }
+    EXPECT_TRUE(LeftInTmp().empty()) << "the patch file is deleted at the end";
+
+    // Silent, as a management tool runs it: the exit code says the same.
+    const test::WatchedRun silent =
+        Launch(L"/uninstall /qn /norestart /exitcode", removed ? 0 : ERROR_INSTALL_FAILURE);
+    EXPECT_TRUE(silent.boxes.empty()) << Describe(silent);
+    EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).empty(), removed);
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+// A patch without MsiPatchMetadata AllowRemoval 1: the service marks it not
+// removable when it applies it, and "/uninstall" does not ask for a removal
+// that the service would refuse only after starting a repair.
+TEST_F(EndToEnd, DoesNotAskToRemoveAPatchTheServiceMarkedNotRemovable) {
+    const wchar_t fixedCode[] = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B0A}";
+    for (const wchar_t* allowRemoval : {L"0", L""}) {
+        SCOPED_TRACE(allowRemoval[0] == L'\0' ? "no MsiPatchMetadata" : "AllowRemoval 0");
+        patchwriter::PatchDefinition definition;
+        definition.targets = {{samples::NotesEn.productCode, samples::NotesEn.upgradeCode,
+                               samples::NotesEn.language, L""}};
+        definition.patchCode = fixedCode;
+        definition.fromVersion = L"1.0.0.0";
+        definition.toVersion = L"1.1.0.0";
+        definition.allowRemoval = allowRemoval;
+        test::ScratchDirectory work;
+        std::wstring error;
+        ASSERT_TRUE(patchwriter::WritePatchPackage(work.file(L"fixed.msp"), definition, error))
+            << Narrow(error);
+        const std::wstring launcher = LauncherAround(work, L"fixed.msp");
+        test::ScopedProduct notes;
+        ASSERT_TRUE(notes.Install(samples::NotesEn));
+        LaunchProgram(launcher.c_str());
+        ASSERT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u);
+        EXPECT_EQ(Narrow(ReadUninstallable(samples::NotesEn.productCode, fixedCode)), "0");
+        const std::wstring log = work.file(L"uninstall.log");
+
+        const test::WatchedRun run =
+            LaunchProgram(launcher.c_str(), L"/uninstall /exitcode /log " + test::Quote(log),
+                          std::wstring(), ERROR_PATCH_REMOVAL_UNSUPPORTED);
+        ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+        ExpectBox(run.boxes[0], {1033, messages::InstallFailed, messages::TitleError, L"1646",
+                                 test::BoxIcon::Stop});
+        const std::string text = ReadText(log);
+        EXPECT_NE(text.find("the patch is not marked removable (MsiPatchMetadata AllowRemoval)"),
+                  std::string::npos)
+            << text;
+        EXPECT_EQ(text.find("MsiRemovePatchesW"), std::string::npos) << text;
+        EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.1.0.0");
+        EXPECT_EQ(test::ListProductPatches(samples::NotesEn.productCode).size(), 1u);
+        EXPECT_TRUE(LeftInTmp().empty());
+    }
+}
+
+// No product has the patch: one box that says there is nothing to remove,
+// exit code 0, and no removal asked for.
+TEST_F(EndToEnd, SaysThereIsNothingToRemoveWhereNoProductHasThePatch) {
+    test::ScopedProduct notes;
+    ASSERT_TRUE(notes.Install(samples::NotesEn));
+    const test::WatchedRun run = Launch(L"/uninstall /exitcode");
+    ASSERT_EQ(run.boxes.size(), 1u) << Describe(run);
+    ExpectBox(run.boxes[0], {DefaultCatalogueLanguage(), messages::NotInstalledOn,
+                             messages::TitleRemoval, L"Tessaro Notes", test::BoxIcon::Information});
+    EXPECT_EQ(Narrow(test::ReadProductVersion(samples::NotesEn.productCode)), "1.0.0.0");
+    EXPECT_TRUE(LeftInTmp().empty());
+    notes.Uninstall();
+
+    const test::WatchedRun none = Launch(L"/uninstall /exitcode");
+    ASSERT_EQ(none.boxes.size(), 1u) << Describe(none);
+    ExpectBox(none.boxes[0], {DefaultCatalogueLanguage(), messages::NothingToRemove,
+                              messages::TitleRemoval, nullptr, test::BoxIcon::Information});
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
 TEST_F(EndToEnd, ExitsWithPatchTargetNotFoundWhenNothingIsInstalled) {
     const test::WatchedRun run = Launch(L"/q /exitcode", ERROR_PATCH_TARGET_NOT_FOUND);
     EXPECT_TRUE(run.boxes.empty()) << Describe(run);

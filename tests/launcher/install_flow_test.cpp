@@ -684,4 +684,240 @@ TEST_F(InstallFlowTest, LeavesAdvertisedAndOtherUsersProductsAlone) {
     EXPECT_NE(Configured()[0].find(ProductC), std::wstring::npos) << Narrow(Configured()[0]);
 }
 
+// --- The removal ("/uninstall") ----------------------------------------------
+
+// The removal pass against the same doubles: the sample patch's code, the
+// three products, and which of them the patch is applied to.
+class RemovalFlowTest : public InstallFlowTest {
+  protected:
+    std::string Run() {
+        RemoveServicePack();
+        return Describe(test::Reports());
+    }
+
+    // A product the patch is applied to, the service marking it removable
+    // ("1"), not removable ("0") or saying nothing (nullptr).
+    static test::DoubleProduct& AddPatched(const wchar_t* code, const std::wstring& name,
+                                           const std::wstring& language,
+                                           const wchar_t* uninstallable = L"1") {
+        test::DoubleProduct& product = AddProduct(code, L"1.1.0.0", name, language);
+        product.patchStates[SamplePatchCode] = L"1";
+        if (uninstallable != nullptr)
+            product.patchUninstallable[SamplePatchCode] = uninstallable;
+        return product;
+    }
+
+    std::vector<std::wstring> Removals() const {
+        return Installer().CallsNamed(L"MsiRemovePatchesW");
+    }
+
+    static bool StillApplied(const wchar_t* code) {
+        return Installer().products[code].patchStates.count(SamplePatchCode) != 0;
+    }
+};
+
+struct RemovalCase {
+    const char* name;
+    const wchar_t* uninstallable; // "Uninstallable" of the applied patch; nullptr: unreadable
+    UINT result;                  // of MsiRemovePatchesW
+    bool removes;                 // the service takes the patch off when it answers success
+    std::string reports;
+    std::size_t removals;        // MsiRemovePatchesW calls
+    const wchar_t* state = L"1"; // "State" of the patch on the product; nullptr: not applied
+    UINT patchInfoResult = 0;    // forced result of every MsiGetPatchInfoExW
+};
+
+void PrintTo(const RemovalCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class RemovalResultTest : public RemovalFlowTest,
+                          public testing::WithParamInterface<RemovalCase> {};
+
+TEST_P(RemovalResultTest, ReportsTheRemovalOnlyWhenThePatchIsGone) {
+    const RemovalCase& c = GetParam();
+    test::DoubleProduct& product = AddPatched(ProductA, L"Notes", L"1041", c.uninstallable);
+    if (c.state == nullptr)
+        product.patchStates.clear();
+    else
+        product.patchStates[SamplePatchCode] = c.state;
+    product.patchInfoResult = c.patchInfoResult;
+    Installer().removeResults[ProductA] = c.result;
+    Installer().successRemovesPatch = c.removes;
+    std::string expected = c.reports;
+    const std::string marker = "<default>";
+    if (expected.find(marker) != std::string::npos)
+        expected.replace(expected.find(marker), marker.size(), std::to_string(DisplayLocale()));
+
+    EXPECT_EQ(Run(), expected) << c.name;
+    EXPECT_EQ(Removals().size(), c.removals) << c.name;
+    EXPECT_TRUE(LeftInTmp().empty()) << c.name;
+    EXPECT_TRUE(Configured().empty()) << c.name << ": a removal applies nothing";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, RemovalResultTest,
+    testing::Values(
+        RemovalCase{"removed", L"1", 0, true, "320 1041 'Notes'\n", 1},
+        RemovalCase{"removed, a restart needed", L"1", 3010, true, "320 1041 'Notes'\n", 1},
+        RemovalCase{"removed, restart initiated", L"1", 1641, true, "320 1041 'Notes'\n", 1},
+        RemovalCase{"removed, restart required (3011)", L"1", 3011, true, "320 1041 'Notes'\n", 1},
+        // The service's success is checked: the patch must be gone (Wine's
+        // service answers 0 and removes nothing).
+        RemovalCase{"answered 0, still applied", L"1", 0, false, "300 1041 'Notes' error=1603\n",
+                    1},
+        RemovalCase{"answered 3010, still applied", L"1", 3010, false,
+                    "300 1041 'Notes' error=1603\n", 1},
+        // Marked not removable: the service is not asked at all.
+        RemovalCase{"not removable", L"0", 0, true, "300 1041 'Notes' error=1646\n", 0},
+        // "Uninstallable" that cannot be read or means nothing: the service decides.
+        RemovalCase{"removability unreadable, removed", nullptr, 0, true, "320 1041 'Notes'\n", 1},
+        RemovalCase{"removability unreadable, refused", nullptr, 1646, false,
+                    "300 1041 'Notes' error=1646\n", 1},
+        RemovalCase{"removability garbage, removed", L"yes", 0, true, "320 1041 'Notes'\n", 1},
+        RemovalCase{"removal disallowed by policy", L"1", 1649, false,
+                    "300 1041 'Notes' error=1649\n", 1},
+        RemovalCase{"removal failed", L"1", 1603, false, "300 1041 'Notes' error=1603\n", 1},
+        RemovalCase{"suspended until the restart", L"1", 1604, false, "320 1041 'Notes'\n", 1},
+        RemovalCase{"superseded by a later patch, removed", L"1", 0, true, "320 1041 'Notes'\n", 1,
+                    L"2"},
+        // Not applied: nothing to remove, said once, in the user's language.
+        RemovalCase{"not applied", L"1", 0, true, "321 <default> 'Notes'\n", 0, nullptr},
+        RemovalCase{"only registered", L"1", 0, true, "321 <default> 'Notes'\n", 0, L"8"},
+        // A state that cannot be had: the service is asked, and its answer decides.
+        RemovalCase{"state not known, the service knows no such patch", nullptr, 1647, false,
+                    "321 <default> 'Notes'\n", 1, L"1", ERROR_ACCESS_DENIED},
+        RemovalCase{"state not known, removed", nullptr, 0, true, "320 1041 'Notes'\n", 1, L"1",
+                    ERROR_ACCESS_DENIED},
+        RemovalCase{"state not known, refused", nullptr, 1603, false,
+                    "300 1041 'Notes' error=1603\n", 1, L"1", ERROR_ACCESS_DENIED}));
+
+TEST_F(RemovalFlowTest, RemovesThePatchCodeFromTheProductUnderTheRunsInterfaceLevel) {
+    AddPatched(ProductA, L"Notes", L"1033");
+    Installer().uiLevel = 7;
+    EXPECT_EQ(Run(), "320 1033 'Notes'\n");
+    std::vector<std::wstring> calls;
+    for (const std::wstring& call : Installer().calls)
+        if (call.find(L"MsiSetInternalUI") == 0 || call.find(L"MsiRemovePatchesW") == 0)
+            calls.push_back(call);
+    const std::vector<std::wstring> expected = {
+        L"MsiSetInternalUI(35, null)",
+        L"MsiRemovePatchesW(" + std::wstring(SamplePatchCode) + L", " + ProductA +
+            L", 2, REBOOTPROMPT=S REBOOT=ReallySuppress)",
+        L"MsiSetInternalUI(7, null)",
+    };
+    ASSERT_EQ(calls.size(), expected.size());
+    for (std::size_t i = 0; i < calls.size(); ++i)
+        EXPECT_EQ(Narrow(calls[i]), Narrow(expected[i]));
+    EXPECT_FALSE(StillApplied(ProductA));
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiSummaryInfoGetPropertyW(5").empty())
+        << "a removal needs no keywords";
+}
+
+// The state, the removability and the check after the removal are asked in
+// the installation the removal works on: per-user with the user's SID,
+// per-machine with none.
+TEST_F(RemovalFlowTest, AsksAboutThePatchInTheProductsOwnInstallation) {
+    for (const int context : {4, 2, 1}) {
+        TearDown();
+        SetUp();
+        AddPatched(ProductA, L"Notes", L"1033").context = context;
+        EXPECT_EQ(Run(), "320 1033 'Notes'\n") << "context " << context;
+        const std::wstring sid = context == 4 ? L"(null)" : Installer().currentUserSid;
+        const std::wstring asked = std::wstring(SamplePatchCode) + L", " + ProductA + L", " + sid +
+                                   L", " + std::to_wstring(context) + L", ";
+        const std::vector<std::wstring> queries = Installer().CallsNamed(L"MsiGetPatchInfoExW");
+        ASSERT_EQ(queries.size(), 3u) << "context " << context;
+        EXPECT_EQ(Narrow(queries[0]), Narrow(L"MsiGetPatchInfoExW(" + asked + L"State, 16)"));
+        EXPECT_EQ(Narrow(queries[1]),
+                  Narrow(L"MsiGetPatchInfoExW(" + asked + L"Uninstallable, 16)"));
+        EXPECT_EQ(Narrow(queries[2]), Narrow(L"MsiGetPatchInfoExW(" + asked + L"State, 16)"));
+        EXPECT_FALSE(StillApplied(ProductA)) << "context " << context;
+    }
+}
+
+TEST_F(RemovalFlowTest, RemovesFromEveryPatchedProductAndPassesOverTheOthers) {
+    AddPatched(ProductA, L"Notes", L"1033");
+    AddProduct(ProductB, L"1.1.0.0", L"Notizen", L"1031"); // not patched
+    AddPatched(ProductC, L"Notes JA", L"1041");
+    Installer().removeResults[ProductA] = 1603;
+    Installer().successRemovesPatch = true;
+    EXPECT_EQ(Run(), "300 1033 'Notes' error=1603\n320 1041 'Notes JA'\n");
+    ASSERT_EQ(Removals().size(), 2u);
+    EXPECT_NE(Removals()[0].find(ProductA), std::wstring::npos);
+    EXPECT_NE(Removals()[1].find(ProductC), std::wstring::npos);
+    EXPECT_TRUE(StillApplied(ProductA));
+    EXPECT_FALSE(StillApplied(ProductC));
+}
+
+// No product has the patch: one box, in the user's display language, naming
+// the last product looked at; no removal is asked for.
+TEST_F(RemovalFlowTest, SaysOnceThatThereIsNothingToRemove) {
+    AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+    AddProduct(ProductC, L"1.1.0.0", L"Notes JA", L"1041");
+    EXPECT_EQ(Run(), "321 " + std::to_string(DisplayLocale()) + " 'Notes JA'\n");
+    EXPECT_TRUE(Removals().empty());
+    EXPECT_TRUE(LeftInTmp().empty());
+
+    TearDown();
+    SetUp();
+    AddProduct(ProductB, L"1.1.0.0", L"Notizen", L"1031", 2); // another user's only
+    EXPECT_EQ(Run(), "322 " + std::to_string(DisplayLocale()) + " ''\n");
+    EXPECT_TRUE(Removals().empty());
+    EXPECT_TRUE(LeftInTmp().empty());
+}
+
+TEST_F(RemovalFlowTest, RemovesFromAProductTheListNamesTwiceOnce) {
+    SetPatch(L"1.1.0.0;1.0.0.0,", std::wstring(ProductA) + L";" + LowerA);
+    AddPatched(ProductA, L"Notes", L"1033");
+    EXPECT_EQ(Run(), "320 1033 'Notes'\n");
+    EXPECT_EQ(Removals().size(), 1u);
+}
+
+// Without a patch code nothing can be named for removal: 300 with 1647,
+// before any product is looked at; a patch whose keywords the install would
+// refuse is still removed.
+TEST_F(RemovalFlowTest, NeedsThePatchCodeButNotTheKeywords) {
+    AddPatched(ProductA, L"Notes", L"1033");
+    Installer().anyPackage.properties[9] = L"Hotfix 7";
+    EXPECT_EQ(Run(), "300 1033 '' error=1647\n");
+    EXPECT_TRUE(Installer().CallsNamed(L"MsiQueryProductStateW").empty());
+    EXPECT_TRUE(Removals().empty());
+    EXPECT_TRUE(LeftInTmp().empty());
+
+    TearDown();
+    SetUp();
+    SetPatch(L"no keywords at all", ProductA);
+    AddPatched(ProductA, L"Notes", L"1033");
+    EXPECT_EQ(Run(), "320 1033 'Notes'\n");
+}
+
+TEST_F(RemovalFlowTest, DeletesThePatchFileAtEveryEarlyEnd) {
+    struct Case {
+        const char* name;
+        const wchar_t* revision; // PID_REVNUMBER
+        UINT productReadFailure; // 0: the product list reads
+        std::string reports;
+    };
+    const Case cases[] = {
+        {"no patch code", L"", 0, "300 1033 '' error=1647\n"},
+        {"product list unreadable", SamplePatchCode, ERROR_UNKNOWN_PROPERTY,
+         "300 1033 '' error=" + std::to_string(ERROR_UNKNOWN_PROPERTY) + "\n"},
+        {"no product installed", SamplePatchCode, 0,
+         "322 " + std::to_string(DisplayLocale()) + " ''\n"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        Installer().anyPackage.properties[9] = c.revision;
+        if (c.productReadFailure != 0)
+            Installer().anyPackage.failures[7] = c.productReadFailure;
+        std::size_t filesAtTheBox = 0;
+        test::OnReport([&](const test::Report&) { filesAtTheBox = LeftInTmp().size(); });
+        EXPECT_EQ(Run(), c.reports) << c.name;
+        EXPECT_EQ(filesAtTheBox, 1u) << c.name << ": the box comes before the delete";
+        EXPECT_TRUE(LeftInTmp().empty()) << c.name;
+    }
+}
+
 } // namespace

@@ -63,6 +63,7 @@ TEST_F(LauncherResources, AreExactlyManifestPatchAndStringTables) {
          {1028, 1029, 1031, 1033, 1036, 1038, 1040, 1041, 1042, 1045, 1046, 1049, 2052, 3082}) {
         expected.insert(L"#6/#19/" + std::to_wstring(language));
         expected.insert(L"#6/#20/" + std::to_wstring(language));
+        expected.insert(L"#6/#21/" + std::to_wstring(language));
     }
     std::wstring unexpected, missing;
     for (const std::wstring& entry : found)

@@ -372,8 +372,9 @@ TEST_F(RunReportTest, LogsAnApplyFromStartToExitCode) {
     const std::string a = Narrow(ProductA);
     const std::string b = Narrow(ProductB);
     const std::vector<std::string> expected = {
-        "start: " + Narrow(ProgramPath()) +
-            ", version none, command line: \"C:\\dir\\PatchLauncher.exe\" " + Narrow(arguments),
+        "start: " + Narrow(ProgramPath()) + ", version " + Narrow(PATCHLAUNCHER_VERSION) +
+            ", command line: \"C:\\dir\\PatchLauncher.exe\" " + Narrow(arguments),
+        "interactive desktop: someone can see this session's desktop",
         "patch extracted to " + file,
         "patch upgrade version 1.1.0.0, target versions 1.0.0.0,",
         "patch products " + a + ";" + b,
@@ -929,28 +930,6 @@ TEST_F(RunReportTest, WritesNoFileWithoutLog) {
     EXPECT_TRUE(test::ListDirectory(logs_.path()).empty());
     EXPECT_TRUE(LeftInTmp().empty());
     EXPECT_TRUE(Installer().CallsNamed(L"MsiEnableLogW").empty());
-}
-
-TEST(ModuleVersion, ReadsTheFileVersionOfAVersionResource) {
-    std::wstring version;
-    EXPECT_FALSE(ReadModuleVersion(GetModuleHandleW(nullptr), version)) << Narrow(version);
-
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    ASSERT_TRUE(ReadModuleVersion(kernel, version));
-    wchar_t path[MAX_PATH] = {}; // terminator included
-    GetModuleFileNameW(kernel, path, MAX_PATH);
-    DWORD ignored = 0;
-    std::vector<std::uint8_t> info(GetFileVersionInfoSizeW(path, &ignored));
-    ASSERT_FALSE(info.empty());
-    ASSERT_TRUE(GetFileVersionInfoW(path, 0, static_cast<DWORD>(info.size()), info.data()));
-    VS_FIXEDFILEINFO* fixed = nullptr;
-    UINT length = 0;
-    ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    const std::string expected = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
-                                 std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
-                                 std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
-                                 std::to_string(LOWORD(fixed->dwFileVersionLS));
-    EXPECT_EQ(Narrow(version), expected);
 }
 
 } // namespace

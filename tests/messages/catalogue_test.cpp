@@ -12,11 +12,12 @@
 
 namespace {
 
-constexpr UINT CatalogueIds[] = {messages::InstallFailed,      messages::PatchApplied,
-                                 messages::AlreadyUpToDate,    messages::NoProductFound,
-                                 messages::VersionNotTargeted, messages::CommandLineIncorrect,
-                                 messages::PatchListMissing,   messages::TitleError,
-                                 messages::TitleSuccess,       messages::TitleUnnecessary};
+constexpr UINT CatalogueIds[] = {
+    messages::InstallFailed,    messages::PatchApplied,       messages::AlreadyUpToDate,
+    messages::NoProductFound,   messages::VersionNotTargeted, messages::CommandLineIncorrect,
+    messages::PatchListMissing, messages::TitleError,         messages::TitleSuccess,
+    messages::TitleUnnecessary, messages::PatchRemoved,       messages::NotInstalledOn,
+    messages::NothingToRemove,  messages::TitleRemoval};
 
 class Catalogue : public testing::Test {
   protected:
@@ -60,9 +61,9 @@ std::string Join(const std::set<LCID>& values) {
     return joined;
 }
 
-TEST(CatalogueData, HoldsTenStringsForEachOfTheFourteenLanguages) {
+TEST(CatalogueData, HoldsFourteenStringsForEachOfTheFourteenLanguages) {
     const auto& catalogue = test::ExpectedCatalogue();
-    EXPECT_EQ(catalogue.size(), 140u);
+    EXPECT_EQ(catalogue.size(), 196u);
     EXPECT_EQ(test::CatalogueLanguages().size(), 14u);
     for (LCID lcid : test::CatalogueLanguages())
         for (UINT id : CatalogueIds)
@@ -166,9 +167,9 @@ TEST_F(Catalogue, LeavesIds302To305EmptyInEveryLanguage) {
     }
 }
 
-TEST_F(Catalogue, HoldsNothingElseInItsTwoBlocks) {
+TEST_F(Catalogue, HoldsNothingElseInItsThreeBlocks) {
     for (LCID lcid : test::CatalogueLanguages()) {
-        for (UINT id = 288; id <= 319; ++id) {
+        for (UINT id = 288; id <= 335; ++id) {
             if (std::find(std::begin(CatalogueIds), std::end(CatalogueIds), id) !=
                 std::end(CatalogueIds))
                 continue;
@@ -179,11 +180,12 @@ TEST_F(Catalogue, HoldsNothingElseInItsTwoBlocks) {
 
 // A mis-tagged table would still be found through the platform's fallbacks
 // for some locales; the module must carry exactly the 14 languages.
-TEST(CatalogueResources, TagsBothBlocksWithExactlyTheFourteenLanguages) {
+TEST(CatalogueResources, TagsEveryBlockWithExactlyTheFourteenLanguages) {
     const std::set<LCID> expected(test::CatalogueLanguages().begin(),
                                   test::CatalogueLanguages().end());
     EXPECT_EQ(Join(BlockLanguages(19)), Join(expected)); // IDs 288-303
     EXPECT_EQ(Join(BlockLanguages(20)), Join(expected)); // IDs 304-319
+    EXPECT_EQ(Join(BlockLanguages(21)), Join(expected)); // IDs 320-335
 }
 
 TEST_F(Catalogue, CutsTheTextToOneLessThanTheCapacity) {
@@ -208,7 +210,7 @@ TEST_F(Catalogue, LoadsNothingForACapacityOfZeroOrLess) {
 }
 
 TEST_F(Catalogue, LoadsNothingForAnIdOutsideTheCatalogue) {
-    for (UINT id : {0u, 1u, 299u, 314u, 9999u, 65535u}) {
+    for (UINT id : {0u, 1u, 299u, 314u, 319u, 324u, 336u, 9999u, 65535u}) {
         std::wstring text = L"previous content";
         EXPECT_EQ(LoadCatalogueText(ModuleInstance, id, text, messages::CatalogueCapacity), 0)
             << "ID " << id;

@@ -3,6 +3,7 @@
 #include "installer/installer.h"
 #include "kit/deployment_rules.h"
 #include "kit/stamp/patch_stamp.h"
+#include "products/products.h"
 #include "tests/support/products.h"
 #include "tests/support/test_support.h"
 #include "tools/patch_writer/patch_writer.h"
@@ -151,6 +152,75 @@ TEST_F(PatchApplyTest, RegistersASmallUpdateWhereTheDeploymentRulesLook) {
                          " exists, 32-bit view"),
               std::string::npos)
         << rules;
+}
+
+// The service decides when it applies a patch whether it may remove it again,
+// from the patch's MsiPatchMetadata AllowRemoval, and publishes that as the
+// applied patch's "Uninstallable"; the check reads the same table beforehand.
+TEST_F(PatchApplyTest, MarksThePatchRemovableOnlyWhenItsMetadataAllowsRemoval) {
+    const struct {
+        const wchar_t* allowRemoval; // empty: no MsiPatchMetadata table
+        kit::Removal checked;
+        Removability applied;
+        const char* uninstallable;
+    } cases[] = {
+        {L"1", kit::Removal::Allowed, Removability::Removable, "1"},
+        {L"0", kit::Removal::NotAllowed, Removability::NotRemovable, "0"},
+        {L"", kit::Removal::NotAllowed, Removability::NotRemovable, "0"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE("AllowRemoval '" + Narrow(c.allowRemoval) + "'");
+        TearDown();
+        SetUp();
+        patchwriter::PatchDefinition definition = TargetPatch();
+        definition.allowRemoval = c.allowRemoval;
+        const std::wstring patch = scratch_.file(L"removal.msp");
+        std::wstring error;
+        ASSERT_TRUE(patchwriter::WritePatchPackage(patch, definition, error)) << Narrow(error);
+        EXPECT_EQ(kit::ReadRemovalFacts(patch).removal, c.checked);
+
+        EXPECT_EQ(ApplyPatch(patch), 0u);
+        ASSERT_EQ(test::ListProductPatches(TargetProduct).size(), 1u);
+        const RemovabilityReading reading = ReadPatchRemovability(TargetProduct, PatchCode);
+        EXPECT_EQ(reading.result, 0u);
+        EXPECT_EQ(Narrow(reading.value), c.uninstallable);
+        EXPECT_EQ(reading.removability, c.applied);
+        EXPECT_EQ(reading.instance.context, MSIINSTALLCONTEXT_MACHINE);
+    }
+}
+
+// The uninstall command a management tool is given, and what it says about a
+// patch that the installer will not remove or may not.
+TEST(DeploymentRules, GiveTheUninstallCommandAndWarnWhereThePatchIsNotRemovable) {
+    const std::string command = "  Uninstall command: SP.exe /uninstall /qn /norestart /exitcode "
+                                "/log \"%WINDIR%\\Temp\\SP-uninstall.log\"";
+    const struct {
+        kit::Removal removal;
+        const char* note; // nullptr: no note
+    } cases[] = {
+        {kit::Removal::Allowed, nullptr},
+        {kit::Removal::NotAllowed, "    This patch is not removable (why): on a machine that has "
+                                   "it the uninstall exits 1646, and the tool reports the "
+                                   "uninstall as failed\n"},
+        {kit::Removal::Unreadable, "    This patch may not be removable (why): the installer "
+                                   "service decides; where it refuses, the uninstall exits 1646"},
+    };
+    for (const auto& c : cases) {
+        kit::PatchFacts facts;
+        facts.products = TargetProduct;
+        facts.upgradeVersion = L"1.1.0.0";
+        facts.targetVersions = L"1.0.0.0,";
+        facts.patchCode = PatchCode;
+        facts.removal.removal = c.removal;
+        facts.removal.reason = L"why";
+        const std::string rules = Narrow(kit::DeploymentRules(L"SP.exe", facts, {}));
+        EXPECT_NE(rules.find(command), std::string::npos) << rules;
+        if (c.note == nullptr)
+            EXPECT_EQ(rules.find("This patch"), std::string::npos) << rules;
+        else
+            EXPECT_NE(rules.find(c.note), std::string::npos) << rules;
+        EXPECT_LT(rules.find("Install command:"), rules.find(command)) << rules;
+    }
 }
 
 // The service answers 0 here too; only the product's state shows that

@@ -48,6 +48,21 @@ bool ExecuteMutexHeldElsewhere() {
     return wait == WAIT_TIMEOUT;
 }
 
+// True when a configure or removal call for `product` is to answer 1618.
+bool AnswersBusy(const std::wstring& product) {
+    int& busy = TheDouble.busyAnswers[product];
+    if (busy > 0) {
+        --busy;
+        return true;
+    }
+    return TheDouble.busyWhileExecuteMutexHeld && ExecuteMutexHeldElsewhere();
+}
+
+bool IsSuccess(UINT result) {
+    return result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
+           result == ERROR_SUCCESS_REBOOT_REQUIRED || result == ERROR_SUCCESS_RESTART_REQUIRED;
+}
+
 } // namespace
 
 std::vector<std::wstring> InstallerDouble::CallsNamed(const std::wstring& name) const {
@@ -235,6 +250,14 @@ UINT WINAPI MsiGetPatchInfoExW(LPCWSTR patch, LPCWSTR product, LPCWSTR userSid,
     auto state = known.patchStates.find(test::Text(patch));
     if (state == known.patchStates.end())
         return ERROR_UNKNOWN_PATCH;
+    if (test::Text(property) == INSTALLPROPERTY_UNINSTALLABLE) {
+        auto uninstallable = known.patchUninstallable.find(test::Text(patch));
+        return uninstallable == known.patchUninstallable.end()
+                   ? UINT(ERROR_UNKNOWN_PROPERTY)
+                   : test::CopyOut(uninstallable->second, value, length);
+    }
+    if (test::Text(property) != INSTALLPROPERTY_PATCHSTATE)
+        return ERROR_UNKNOWN_PROPERTY;
     return test::CopyOut(state->second, value, length);
 }
 
@@ -257,23 +280,39 @@ UINT WINAPI MsiConfigureProductExW(LPCWSTR product, int installLevel, INSTALLSTA
                               L", " + test::Text(commandLine) + L")");
     if (TheDouble.onConfigure)
         TheDouble.onConfigure(test::Text(product), test::Text(commandLine));
-    int& busy = TheDouble.busyAnswers[test::Text(product)];
-    if (busy > 0) {
-        --busy;
-        return ERROR_INSTALL_ALREADY_RUNNING;
-    }
-    if (TheDouble.busyWhileExecuteMutexHeld && test::ExecuteMutexHeldElsewhere())
+    if (test::AnswersBusy(test::Text(product)))
         return ERROR_INSTALL_ALREADY_RUNNING;
     auto found = TheDouble.configureResults.find(test::Text(product));
     const UINT result = found == TheDouble.configureResults.end() ? ERROR_SUCCESS : found->second;
-    const bool success = result == ERROR_SUCCESS || result == ERROR_SUCCESS_REBOOT_INITIATED ||
-                         result == ERROR_SUCCESS_REBOOT_REQUIRED ||
-                         result == ERROR_SUCCESS_RESTART_REQUIRED;
+    const bool success = test::IsSuccess(result);
     auto known = TheDouble.products.find(test::Text(product));
     const std::wstring revision = TheDouble.anyPackage.properties[9];
     if (success && TheDouble.successRegistersPatch && known != TheDouble.products.end() &&
         revision.size() >= 38)
         known->second.patchStates[revision.substr(0, 38)] = L"1";
+    return result;
+}
+
+UINT WINAPI MsiRemovePatchesW(LPCWSTR patchList, LPCWSTR product, INSTALLTYPE type,
+                              LPCWSTR properties) {
+    TheDouble.calls.push_back(L"MsiRemovePatchesW(" + test::Text(patchList) + L", " +
+                              test::Text(product) + L", " + std::to_wstring(int(type)) + L", " +
+                              test::Text(properties) + L")");
+    if (test::AnswersBusy(test::Text(product)))
+        return ERROR_INSTALL_ALREADY_RUNNING;
+    auto known = TheDouble.products.find(test::Text(product));
+    if (known == TheDouble.products.end() || known->second.state != INSTALLSTATE_DEFAULT)
+        return ERROR_UNKNOWN_PRODUCT;
+    std::map<std::wstring, std::wstring>& states = known->second.patchStates;
+    const bool applied = states.count(test::Text(patchList)) != 0;
+    auto scripted = TheDouble.removeResults.find(test::Text(product));
+    const UINT result = scripted != TheDouble.removeResults.end() ? scripted->second
+                        : applied                                 ? UINT(ERROR_SUCCESS)
+                                                                  : UINT(ERROR_UNKNOWN_PATCH);
+    if (test::IsSuccess(result) && TheDouble.successRemovesPatch) {
+        states.erase(test::Text(patchList));
+        known->second.patchUninstallable.erase(test::Text(patchList));
+    }
     return result;
 }
 

@@ -1,6 +1,6 @@
 // A stand-in for the installer service, linked into a test binary in place of
-// msi.dll: products, summary properties and configure results are scripted,
-// and every call is recorded with its arguments.
+// msi.dll: products, summary properties, configure and removal results are
+// scripted, and every call is recorded with its arguments.
 #pragma once
 
 #include <windows.h>
@@ -32,6 +32,9 @@ struct DoubleProduct {
     std::vector<DoubleInstance> otherUsers;
     // The "State" text of each patch the product knows, by patch code.
     std::map<std::wstring, std::wstring> patchStates;
+    // The "Uninstallable" text of each patch the product knows, by patch
+    // code; a known patch without one answers ERROR_UNKNOWN_PROPERTY.
+    std::map<std::wstring, std::wstring> patchUninstallable;
     UINT patchInfoResult = 0; // forced result of MsiGetPatchInfoExW in its context (0: normal)
 };
 
@@ -49,13 +52,22 @@ struct InstallerDouble {
     DoublePackage anyPackage;
     // Result of each MsiConfigureProductExW, by product code; 0 when not listed.
     std::map<std::wstring, UINT> configureResults;
-    // How many of a product's first configure calls answer 1618, by product code.
+    // How many of a product's first configure (or removal) calls answer 1618,
+    // by product code.
     std::map<std::wstring, int> busyAnswers;
-    // A configure call answers 1618 while another thread holds Global\_MSIExecute.
+    // A configure or removal call answers 1618 while another thread holds
+    // Global\_MSIExecute.
     bool busyWhileExecuteMutexHeld = true;
     // A configure call that succeeds records the patch (the start of PID_REVNUMBER
     // of the package) as applied to the product, as the service does.
     bool successRegistersPatch = true;
+    // Result of each MsiRemovePatchesW, by product code; when not listed, 0
+    // for a patch the product has and 1647 (ERROR_UNKNOWN_PATCH) otherwise.
+    // Busy answers are scripted as for configure calls.
+    std::map<std::wstring, UINT> removeResults;
+    // A removal that succeeds takes the patch off the product, as the
+    // service does (Wine's answers 0 and leaves it).
+    bool successRemovesPatch = true;
     // MsiSetInternalUI refuses INSTALLUILEVEL_UACONLY, as installers before 5.0 do.
     bool refusesElevationLevel = false;
     // The SID of the current user, for per-user installations.

@@ -74,6 +74,52 @@ TEST_F(PatchCheck, AcceptsVersionsAndProductsInTheLauncherForms) {
     }
 }
 
+// Whether the patch may be removed again is information: the check says it
+// for every value of MsiPatchMetadata AllowRemoval and refuses none.
+TEST_F(PatchCheck, SaysWhetherThePatchCanBeRemovedAgainAndRefusesNone) {
+    const struct {
+        const wchar_t* allowRemoval; // empty: no MsiPatchMetadata table
+        kit::Removal removal;
+        const char* reason;
+        const char* note; // the start of what patchkit prints
+    } cases[] = {
+        {L"1", kit::Removal::Allowed, "its MsiPatchMetadata table has AllowRemoval 1",
+         "it can be removed again with \"/uninstall\": "},
+        {L"0", kit::Removal::NotAllowed, "its MsiPatchMetadata table has AllowRemoval '0', not 1",
+         "it cannot be removed again: "},
+        {L"yes", kit::Removal::NotAllowed,
+         "its MsiPatchMetadata table has AllowRemoval 'yes', not 1",
+         "it cannot be removed again: "},
+        {L"", kit::Removal::NotAllowed, "it has no MsiPatchMetadata table",
+         "it cannot be removed again: "},
+    };
+    for (const auto& c : cases) {
+        patchwriter::PatchDefinition definition;
+        definition.targets = {{L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A10}",
+                               L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8AF0}", L"1033", L""}};
+        definition.patchCode = L"{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}";
+        definition.fromVersion = L"1.0.0.0";
+        definition.toVersion = L"1.1.0.0";
+        definition.allowRemoval = c.allowRemoval;
+        const std::wstring path = scratch_.file(L"removal.msp");
+        std::wstring error;
+        ASSERT_TRUE(patchwriter::WritePatchPackage(path, definition, error)) << Narrow(error);
+        kit::PatchFacts facts;
+        EXPECT_EQ(Narrow(kit::CheckPatchPackage(path, facts)), "") << Narrow(c.allowRemoval);
+        EXPECT_EQ(facts.removal.removal, c.removal) << Narrow(c.allowRemoval);
+        EXPECT_EQ(Narrow(facts.removal.reason), c.reason);
+        EXPECT_EQ(Narrow(kit::RemovalNote(facts.removal)).rfind(c.note, 0), 0u)
+            << Narrow(kit::RemovalNote(facts.removal));
+    }
+    const std::wstring text = scratch_.file(L"not-a-patch.msp");
+    test::WriteFileText(text, "not a database");
+    const kit::RemovalFacts unreadable = kit::ReadRemovalFacts(text);
+    EXPECT_EQ(unreadable.removal, kit::Removal::Unreadable);
+    EXPECT_EQ(Narrow(unreadable.reason).rfind("it cannot be opened as a patch database (error ", 0),
+              0u)
+        << Narrow(unreadable.reason);
+}
+
 TEST_F(PatchCheck, RefusesASmallUpdateWithoutAPatchCodeButNotOtherKeywords) {
     for (const wchar_t* keywords : {L"3.1.21022;3.1.21022,", GoodKeywords}) {
         patchwriter::SummaryInformation summary;
@@ -160,6 +206,7 @@ TEST_F(PatchCheck, InspectsTheEmbeddedPatchOfABuiltLauncher) {
     EXPECT_EQ(Narrow(facts.patch.targetVersions), "1.0.0.0,");
     EXPECT_EQ(Narrow(facts.patch.patchCode), "{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}");
     EXPECT_FALSE(facts.patch.smallUpdate);
+    EXPECT_EQ(facts.patch.removal.removal, kit::Removal::Allowed) << "the sample is removable";
     EXPECT_EQ(facts.patch.products.size(), 3 * 38u + 2) << Narrow(facts.patch.products);
     EXPECT_EQ(InspectedCopies(), copiesBefore) << "no copy of the patch is left behind";
 

@@ -48,6 +48,9 @@ if run "$patchkit" inspect "Z:$exe" > "$work/inspect.log" 2>&1; then
         "Upgrade:" "Patch code: {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8B01}" \
         "Decides by: the product's version" ": the launcher can use its patch." \
         "Install command: PatchLauncher.exe /qn /norestart /exitcode /log " \
+        "Uninstall command: PatchLauncher.exe /uninstall /qn /norestart /exitcode /log " \
+        "Removal: it cannot be removed again: it has no MsiPatchMetadata table" \
+        "This patch is not removable (it has no MsiPatchMetadata table): on a machine that has it the uninstall exits 1646" \
         "Requirement: registry key HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\{6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20} exists" \
         "Detection: MSI product code {6E1E2A4B-1C1D-4B8E-9A51-3F0C7D2E8A20}, product version greater than or equal to 1.1.0.0"; do
         tr -d '\r' < "$work/inspect.log" | grep -qF -- "$line" ||

@@ -22,7 +22,7 @@ constexpr wchar_t Usage[] =
     L"usage:\n"
     L"  patch_writer OUTPUT --target {PRODUCT}:{UPGRADE}[:LANGUAGE[:{NEWPACKAGE}]] [--target ...]\n"
     L"               --patch-code {GUID} --from VERSION --to VERSION\n"
-    L"               [--keywords TEXT] [--obsoletes {GUID}]\n"
+    L"               [--keywords TEXT] [--obsoletes {GUID}] [--allow-removal 1|0]\n"
     L"               [--title TEXT] [--subject TEXT] [--author TEXT] [--comments TEXT]\n"
     L"               [--stream NAME=FILE]\n"
     L"  patch_writer OUTPUT --summary-only [--codepage N] [--text ID=TEXT] [--int ID=NUMBER]\n";
@@ -153,6 +153,8 @@ int wmain(int argc, wchar_t** argv) {
             definition.toVersion = value;
         } else if (option == L"--keywords") {
             definition.keywords = value;
+        } else if (option == L"--allow-removal") {
+            definition.allowRemoval = value;
         } else if (option == L"--obsoletes") {
             definition.obsoletedPatchCodes.push_back(value);
         } else if (option == L"--title") {

@@ -8,6 +8,7 @@
 #include <objbase.h>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace patchwriter {
@@ -182,18 +183,74 @@ SummaryInformation TransformSummary(const PatchDefinition& definition, const Pat
     return summary;
 }
 
-// A compound file at `path` with the patch class, the root string pool and
-// `summary`; `root` keeps it open for the transforms.
+// Column types as the _Columns table keeps them: a string column (0x0D00)
+// with its length, a key (0x2000), one that may be null (0x1000).
+constexpr std::uint16_t ColumnString = 0x0D00;
+constexpr std::uint16_t ColumnKey = 0x2000;
+constexpr std::uint16_t ColumnNullable = 0x1000;
+constexpr std::uint16_t IdentifierLength = 72;
+
+// A 16-bit integer cell: the value with its top bit flipped (0 is null).
+void AppendIntegerCell(std::vector<std::uint8_t>& cells, std::uint16_t value) {
+    AppendUint16(cells, std::uint16_t(value ^ 0x8000));
+}
+
+// The root's tables of a patch the installer can be told about removing:
+// MsiPatchMetadata with its one standard row (Company null, Property
+// AllowRemoval, Value `allowRemoval`), and the system tables that declare it,
+// _Tables and _Columns. A database table is stored column by column, each
+// string cell as its id in `pool`.
+std::vector<TransformTable> PatchMetadataTables(StringPool& pool,
+                                                const std::wstring& allowRemoval) {
+    const std::string table = "MsiPatchMetadata";
+    TransformTable tables{L"_Tables", {}};
+    AppendUint16(tables.rows, pool.Reference(table));
+
+    const struct {
+        const char* name;
+        std::uint16_t type;
+    } columns[] = {{"Company", ColumnString | ColumnKey | ColumnNullable | IdentifierLength},
+                   {"Property", ColumnString | ColumnKey | IdentifierLength},
+                   {"Value", ColumnString}};
+    TransformTable columnRows{L"_Columns", {}};
+    for (std::size_t i = 0; i < std::size(columns); ++i)
+        AppendUint16(columnRows.rows, pool.Reference(table));
+    for (std::size_t i = 0; i < std::size(columns); ++i)
+        AppendIntegerCell(columnRows.rows, std::uint16_t(i + 1));
+    for (const auto& column : columns)
+        AppendUint16(columnRows.rows, pool.Reference(column.name));
+    for (const auto& column : columns)
+        AppendIntegerCell(columnRows.rows, column.type);
+
+    TransformTable metadata{L"MsiPatchMetadata", {}};
+    AppendUint16(metadata.rows, 0); // Company: null, a property of the installer's own
+    AppendUint16(metadata.rows, pool.Reference("AllowRemoval"));
+    AppendUint16(metadata.rows, pool.Reference(Ascii(allowRemoval)));
+    return {tables, columnRows, metadata};
+}
+
+// A compound file at `path` with the patch class, the root string pool,
+// `summary` and, with `allowRemoval`, the MsiPatchMetadata table; `root`
+// keeps it open for the transforms.
 bool CreatePatchRoot(const std::wstring& path, const SummaryInformation& summary,
-                     ComHolder<IStorage>& root, std::wstring& error) {
+                     const std::wstring& allowRemoval, ComHolder<IStorage>& root,
+                     std::wstring& error) {
     if (FAILED(StgCreateDocfile(path.c_str(),
                                 STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_DIRECT,
                                 0, root.put()))) {
         error = L"cannot create '" + path + L"'";
         return false;
     }
-    if (SUCCEEDED(root.get()->SetClass(PatchClass)) && WriteStringPool(root.get(), StringPool()) &&
-        WriteSummaryStream(root.get(), summary))
+    StringPool pool;
+    const std::vector<TransformTable> tables = allowRemoval.empty()
+                                                   ? std::vector<TransformTable>()
+                                                   : PatchMetadataTables(pool, allowRemoval);
+    bool written = SUCCEEDED(root.get()->SetClass(PatchClass)) &&
+                   WriteStringPool(root.get(), pool) && WriteSummaryStream(root.get(), summary);
+    for (const TransformTable& table : tables)
+        written =
+            written && WriteStream(root.get(), EncodeStreamName(table.name, true), table.rows);
+    if (written)
         return true;
     error = L"cannot write the streams of '" + path + L"'";
     return false;
@@ -304,7 +361,7 @@ bool WriteSummaryPackage(const std::wstring& path, const SummaryInformation& sum
     ComScope com;
     ComHolder<IStorage> root;
     std::wstring error;
-    return CreatePatchRoot(path, summary, root, error);
+    return CreatePatchRoot(path, summary, std::wstring(), root, error);
 }
 
 bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& error) {
@@ -351,6 +408,11 @@ bool ValidatePatchDefinition(const PatchDefinition& definition, std::wstring& er
         error = L"versions must be dotted numbers (a.b.c.d), each part at most 65535";
         return false;
     }
+    for (wchar_t ch : definition.allowRemoval)
+        if (ch < 0x20 || ch > 0x7E) {
+            error = L"the AllowRemoval value must be printable ASCII text (\"1\" or \"0\")";
+            return false;
+        }
     // 26 transform pairs keep every substorage name short.
     if (definition.targets.size() > 26) {
         error = L"too many target products";
@@ -399,7 +461,7 @@ bool WritePatchPackage(const std::wstring& path, const PatchDefinition& definiti
 
     ComScope com;
     ComHolder<IStorage> root;
-    if (!CreatePatchRoot(path, summary, root, error))
+    if (!CreatePatchRoot(path, summary, definition.allowRemoval, root, error))
         return false;
     bool written = true;
 

@@ -90,6 +90,11 @@ struct PatchDefinition {
     std::wstring author;
     std::wstring comments;
     std::wstring newPackageCode; // PATCHNEWPACKAGECODE; empty: none set
+    // The value of the root's MsiPatchMetadata row AllowRemoval: "1" a patch
+    // the installer service may remove, "0" one it may not; empty: no
+    // MsiPatchMetadata table, as the writer's older patches (the installer
+    // cannot remove those either).
+    std::wstring allowRemoval;
     // Further streams of the root storage, by their stored names (a cabinet,
     // a "\005DigitalSignature").
     std::vector<std::pair<std::wstring, std::vector<std::uint8_t>>> streams;
