@@ -183,6 +183,62 @@ INSTANTIATE_TEST_SUITE_P(
         ExitCase{"3010 before a 306 that ends the pass", L"1.1.0.0;1.0.0.0,1.1.0.0,", L"1.0.0.0",
                  3010, L"0.9.0.0", 0, 3010, true}));
 
+// "/uninstall" gives its outcome as an install does: with "/exitcode" only,
+// 0 when the patch went or no product had it, the restart answers, else the
+// first failure's code; the restart at the end of the pass unless "/norestart".
+TEST_F(RunReportTest, GivesTheRemovalsOutcomeWithExitcodeOnly) {
+    struct Case {
+        const char* name;
+        const wchar_t* uninstallable; // of the patch on product A; nullptr: not applied
+        UINT result;                  // of its removal
+        bool removes;                 // the service takes the patch off on success
+        DWORD exitCode;               // with "/norestart"
+        bool restart;                 // the run restarts at its end without "/norestart"
+    };
+    const Case cases[] = {
+        {"removed", L"1", 0, true, 0, false},
+        {"applied nowhere", nullptr, 0, true, 0, false},
+        {"removed, a restart needed", L"1", 3010, true, 3010, true},
+        {"removed, restart required (3011)", L"1", 3011, true, 3010, true},
+        {"removed, restart initiated", L"1", 1641, true, 1641, true},
+        {"not removable", L"0", 0, true, 1646, false},
+        {"answered 0, still applied", L"1", 0, false, 1603, false},
+        {"disallowed by policy", L"1", 1649, false, 1649, false},
+    };
+    for (const Case& c : cases) {
+        const auto arrange = [&] {
+            TearDown();
+            SetUp();
+            test::DoubleProduct& a = AddProduct(ProductA, L"1.1.0.0", L"Notes", L"1033");
+            if (c.uninstallable != nullptr) {
+                a.patchStates[SamplePatchCode] = L"1";
+                a.patchUninstallable[SamplePatchCode] = c.uninstallable;
+            }
+            AddProduct(ProductB, L"1.1.0.0", L"Notizen", L"1031"); // not patched: passed over
+            Installer().removeResults[ProductA] = c.result;
+            Installer().successRemovesPatch = c.removes;
+        };
+        arrange();
+        EXPECT_EQ(Run(L"/uninstall /q /norestart /exitcode"), static_cast<int>(c.exitCode))
+            << c.name << "\n"
+            << Describe(test::Reports());
+        EXPECT_TRUE(restarts_.requests().empty()) << c.name;
+        const std::string reports = Describe(test::Reports());
+
+        arrange();
+        const DWORD restarted =
+            c.restart && c.exitCode == ERROR_SUCCESS_REBOOT_REQUIRED ? 1641 : c.exitCode;
+        EXPECT_EQ(Run(L"/uninstall /q /exitcode"), static_cast<int>(restarted)) << c.name;
+        EXPECT_EQ(restarts_.requests().size(), c.restart ? 1u : 0u) << c.name;
+        EXPECT_EQ(Describe(test::Reports()), reports) << c.name << ": the same boxes either way";
+
+        arrange();
+        EXPECT_EQ(Run(L"/uninstall /q"), 0) << c.name;
+        EXPECT_TRUE(Installer().CallsNamed(L"MsiConfigureProductExW").empty()) << c.name;
+        EXPECT_TRUE(LeftInTmp().empty()) << c.name;
+    }
+}
+
 // Two products that each ask for a restart: both are handled and every box is
 // seen, then the patch file goes, and only then is Windows asked to restart
 // the computer, as a planned restart for an installation, after a notice to
@@ -581,6 +637,7 @@ TEST_F(RunReportTest, WaitsForABusyInstallerOnlyWhereNoOneIsWatching) {
         std::string reports;
         std::size_t configured;
         std::vector<std::string> events; // parts of log lines, each in one line
+        bool removal = false;            // "/uninstall": the patch is taken off instead
     };
     const std::string busy = "the installer is busy (1618)";
     const Case cases[] = {
@@ -610,12 +667,34 @@ TEST_F(RunReportTest, WaitsForABusyInstallerOnlyWhereNoOneIsWatching) {
          "300 error=1618\n",
          2,
          {busy + " and the 1500 ms for waiting are spent: not tried again"}},
+        {"removal: held, then released",
+         false,
+         700,
+         0,
+         "320\n",
+         1,
+         {"another installation is running (Global\\_MSIExecute is held): waiting for it, at "
+          "most 1500 ms"},
+         true},
+        {"removal: 1618 until the budget is spent",
+         false,
+         0,
+         9,
+         "300 error=1618\n",
+         2,
+         {busy + " and the 1500 ms for waiting are spent: not tried again"},
+         true},
     };
     for (const Case& c : cases) {
         TearDown();
         SetUp();
         DeleteFileW(LogFile().c_str());
-        AddProduct(ProductA, L"1.0.0.0", L"Notes", L"1033");
+        test::DoubleProduct& a =
+            AddProduct(ProductA, c.removal ? L"1.1.0.0" : L"1.0.0.0", L"Notes", L"1033");
+        if (c.removal) {
+            a.patchStates[SamplePatchCode] = L"1";
+            a.patchUninstallable[SamplePatchCode] = L"1";
+        }
         Installer().busyAnswers[ProductA] = c.busyFirst;
         TheRunSettings.resultBoxes = c.boxes;
         TheRunSettings.installerWaitBudgetMs = c.boxes ? 0 : Budget;
@@ -623,12 +702,19 @@ TEST_F(RunReportTest, WaitsForABusyInstallerOnlyWhereNoOneIsWatching) {
         if (c.holdMs != 0)
             other = std::make_unique<OtherInstallation>(c.holdMs);
         OpenRunLog(LogFile());
-        InstallServicePack();
+        if (c.removal)
+            RemoveServicePack();
+        else
+            InstallServicePack();
         CloseRunLog();
         other.reset();
 
         EXPECT_EQ(Describe(test::Reports()), c.reports) << c.name << "\n" << AllEvents();
-        EXPECT_EQ(Installer().CallsNamed(L"MsiConfigureProductExW").size(), c.configured) << c.name;
+        EXPECT_EQ(Installer()
+                      .CallsNamed(c.removal ? L"MsiRemovePatchesW" : L"MsiConfigureProductExW")
+                      .size(),
+                  c.configured)
+            << c.name;
         const std::string all = AllEvents();
         for (const std::string& event : c.events)
             EXPECT_NE(all.find(event), std::string::npos) << c.name << ": '" << event << "'\n"
