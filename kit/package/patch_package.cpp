@@ -260,6 +260,10 @@ class CompoundFileCheck {
             if (!Take(file_sectors_, fat[i], source, L"its FAT", sectorSize_))
                 return false;
         }
+        // The FAT is held whole (4 bytes per sector of the file: 8 MB for a
+        // 1 GB patch of 512-byte sectors), so its room is taken at once.
+        file_sectors_.next.reserve(
+            std::min<std::uint64_t>(described, std::uint64_t(count) * (sectorSize_ / 4)));
         // The FAT's sectors usually follow one another: read each such run
         // at once, up to FatReadLimit bytes.
         for (std::uint32_t i = 0; i < count && file_sectors_.next.size() < described;) {
