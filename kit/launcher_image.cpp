@@ -847,8 +847,9 @@ bool PackLauncher(const std::wstring& stubPath, const std::wstring& patchPath,
         error = patchPath + L": the patch is empty.";
         return false;
     }
-    if (!PayloadSizeProblem(before.size).empty()) {
-        error = patchPath + L": " + PayloadSizeProblem(before.size);
+    const std::wstring tooLarge = PayloadSizeProblem(before.size);
+    if (!tooLarge.empty()) {
+        error = patchPath + L": " + tooLarge;
         return false;
     }
     Resource payload;
